@@ -1,0 +1,91 @@
+// The auth command: do this address and password belong to a usable account?
+// It answers yes or no, never why.
+#include "extension/ascii.h"
+#include "extension/request_context.h"
+#include "userlib/user_library.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr char kSucceeded[] = "{\"succeeded\": true}\r\n";
+constexpr char kFailed[] = "{\"succeeded\": false}\r\n";
+
+// A conversion buffer that is wiped over its whole length before it is freed.
+template <class Unit>
+class WipedBuffer {
+public:
+    explicit WipedBuffer(size_t count) : units_(new Unit[count]()), count_(count) {}
+    ~WipedBuffer() { WipeBytes(units_.get(), count_ * sizeof(Unit)); }
+    WipedBuffer(const WipedBuffer&) = delete;
+    WipedBuffer& operator=(const WipedBuffer&) = delete;
+
+    Unit* get() { return units_.get(); }
+    size_t count() const { return count_; }
+
+private:
+    std::unique_ptr<Unit[]> units_;
+    size_t count_;
+};
+
+// Asks the library once the account is known to be enabled and unfrozen; a
+// password that does not survive both conversions exactly is never offered.
+bool PasswordAccepted(UserHandle user, const std::string& password)
+{
+    WipedBuffer<WCHAR> wide(password.size() + 1);
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, password.c_str(), -1, wide.get(),
+                                    static_cast<int>(wide.count()));
+    if (units == 0)
+        return false;
+
+    WipedBuffer<char> ansi(static_cast<size_t>(units) * 2);
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), -1, ansi.get(),
+                                    static_cast<int>(ansi.count()), nullptr, &usedDefault);
+    if (bytes == 0 || usedDefault)
+        return false;
+    return gUserLibrary.VL_ValidateUser(user, ansi.get()) != 0;
+}
+
+bool AccountAccepts(const std::string& address, const std::string& password)
+{
+    const BindingTable& lib = gUserLibrary;
+    UserHandle user = lib.VL_GetByEmail(address.c_str());
+    if (user == kNoUser)
+        return false;
+    bool accepted = false;
+    try {
+        accepted = !lib.VL_GetIsDisabled(user) && !lib.VL_GetIsFrozen(user) && PasswordAccepted(user, password);
+    } catch (...) {
+        lib.VL_GetFree(user);
+        throw;
+    }
+    lib.VL_GetFree(user);
+    return accepted;
+}
+
+} // namespace
+
+void RequestContext::RunAuthCommand()
+{
+    const BindingTable& lib = gUserLibrary;
+    if (!AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetIsFrozen, lib.VL_ValidateUser,
+                  lib.VL_GetFree)) {
+        SendErrorPage("500 Internal Server Error", "Internal server error");
+        return;
+    }
+
+    const std::string* address = nullptr;
+    const std::string* password = nullptr;
+    for (const FormParameter& parameter : parameters_) {
+        if (EqualsIgnoringAsciiCase(parameter.name, "user"))
+            address = &parameter.value;
+        else if (EqualsIgnoringAsciiCase(parameter.name, "pass"))
+            password = &parameter.value;
+    }
+
+    bool succeeded = address && password && address->find('@') != std::string::npos && !password->empty() &&
+                     AccountAccepts(*address, *password);
+    SendResponse("200 OK", kJsonContentType, succeeded ? kSucceeded : kFailed);
+}

@@ -1,0 +1,134 @@
+// The list command: every listable account as a JSON array, with its full
+// name and every address that reaches it.
+#include "commands/alias_table.h"
+#include "extension/ascii.h"
+#include "extension/request_context.h"
+#include "userlib/settings.h"
+#include "userlib/user_library.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::string_view kReservedPrefix = "Velmora@";
+// Each conversion has room for the longest full name: one UTF-16 unit per
+// ANSI byte, at most three UTF-8 bytes per unit.
+constexpr int kWideNameSize = kFullNameBufferSize;
+constexpr int kUtf8NameSize = (kFullNameBufferSize - 1) * 3 + 1;
+
+void AppendJsonString(std::string& out, std::string_view value)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (char c : value) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+bool IsListed(const char* address, const GroupNameList& groups)
+{
+    if (StartsWithIgnoringAsciiCase(address, kReservedPrefix))
+        return false;
+    if (groups.empty())
+        return true;
+    for (const std::string& group : groups)
+        if (gUserLibrary.VL_GroupFindMember(address, group.c_str()))
+            return true;
+    return false;
+}
+
+// Every buffer carries one byte more than the library or the conversion is
+// told of; it stays zero, so each text ends inside its buffer.
+void ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize + 1])
+{
+    char fullName[kFullNameBufferSize + 1] = {};
+    gUserLibrary.VL_GetFullName(user, fullName);
+    WCHAR wide[kWideNameSize + 1] = {};
+    MultiByteToWideChar(CP_ACP, 0, fullName, -1, wide, kWideNameSize);
+    memset(utf8, 0, sizeof utf8);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8NameSize, nullptr, nullptr);
+}
+
+void AppendAccount(std::string& body, const char* address, const char* fullName,
+                   std::span<const AliasEntry> aliases)
+{
+    body += "\r\n{\"userName\": ";
+    AppendJsonString(body, address);
+    body += ", \"fullName\": ";
+    AppendJsonString(body, fullName);
+    body += ", \"emailAddresses\": [";
+    AppendJsonString(body, address);
+    for (const AliasEntry& entry : aliases) {
+        body += ", ";
+        AppendJsonString(body, entry.alias);
+    }
+    body += "]}";
+}
+
+size_t ExpectedBodySize(const AliasTable& aliases)
+{
+    size_t size = 64 * 1024;
+    for (const AliasEntry& entry : aliases)
+        size += entry.alias.size() + 4;
+    return size;
+}
+
+} // namespace
+
+void RequestContext::RunListCommand()
+{
+    const BindingTable& lib = gUserLibrary;
+    if (!AllBound(lib.VL_GetDBPath, lib.VL_FindFirst, lib.VL_FindNext, lib.VL_FindClose, lib.VL_GetEmail,
+                  lib.VL_GetFullName, lib.VL_GroupFindMember)) {
+        SendErrorPage("500 Internal Server Error", "Internal server error");
+        return;
+    }
+
+    AliasTable aliases = ReadAliasTable();
+    GroupNameList groups = ReadGroupNames();
+
+    UserHandle user = kNoUser;
+    int64_t search = lib.VL_FindFirst(&user);
+    if (search == kNoSearch) {
+        SendErrorPage("500 Internal Server Error", "Internal server error");
+        return;
+    }
+
+    std::string body;
+    bool anyWritten = false;
+    try {
+        body.reserve(ExpectedBodySize(aliases));
+        body += '[';
+        do {
+            char address[kEmailBufferSize + 1] = {};
+            lib.VL_GetEmail(user, address);
+            if (!IsListed(address, groups))
+                continue;
+            LowerCaseInPlace(address);
+            char fullName[kUtf8NameSize + 1];
+            ReadFullNameAsUtf8(user, fullName);
+            if (anyWritten)
+                body += ',';
+            AppendAccount(body, address, fullName, FindAliases(aliases, address));
+            anyWritten = true;
+        } while (lib.VL_FindNext(search, &user));
+    } catch (...) {
+        lib.VL_FindClose(search);
+        throw;
+    }
+    lib.VL_FindClose(search);
+
+    body += "\r\n]\r\n";
+    SendResponse("200 OK", kJsonContentType, body);
+}

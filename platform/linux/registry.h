@@ -1,0 +1,21 @@
+// The registry, read from a registry-editor file (VELMORA_REGISTRY_FILE,
+// default /etc/velmora/registry.reg). Read-only.
+#pragma once
+
+#include "platform/linux/win32_types.h"
+
+struct RegistryKey;
+typedef RegistryKey* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002)))
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_READ 0x20019
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_DWORD 4
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LONG RegCloseKey(HKEY key);

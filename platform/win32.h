@@ -1,0 +1,55 @@
+// The one place where the extension meets the operating system. On Windows
+// these are the real headers; on Linux the project's own implementation of
+// the same subset, with the same names, layouts and behaviour.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <httpext.h>
+#include <share.h>
+#include <stdio.h>
+#include <string.h>
+
+// The three ISAPI entry points are exported through the module-definition file.
+#define EXTENSION_EXPORT extern "C"
+
+// Composed as application directory, then library type.
+#define USER_LIBRARY_PATH_FORMAT "%s\\VLUser%s.dll"
+
+inline void WipeBytes(void* bytes, size_t count) { SecureZeroMemory(bytes, count); }
+
+// Reentrant: the position lives with the caller, not in per-thread state.
+inline char* NextToken(char* text, const char* separators, char** position)
+{
+    return strtok_s(text, separators, position);
+}
+
+// Opened in binary mode without denying other processes read or write access.
+inline FILE* OpenSharedForReading(const char* path) { return _fsopen(path, "rb", _SH_DENYNO); }
+
+#else
+#include "platform/linux/win32_types.h"
+#include "platform/linux/isapi.h"
+#include "platform/linux/registry.h"
+#include "platform/linux/profile.h"
+#include "platform/linux/dynamic_loading.h"
+#include "platform/linux/code_pages.h"
+#include <stdio.h>
+#include <string.h>
+
+#define EXTENSION_EXPORT extern "C" __attribute__((visibility("default")))
+
+#define USER_LIBRARY_PATH_FORMAT "%s/VLUser%s.so"
+
+inline void WipeBytes(void* bytes, size_t count) { explicit_bzero(bytes, count); }
+
+inline char* NextToken(char* text, const char* separators, char** position)
+{
+    return strtok_r(text, separators, position);
+}
+
+inline FILE* OpenSharedForReading(const char* path) { return fopen(path, "rb"); }
+#endif

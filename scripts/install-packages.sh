@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs, with apt-get, whatever of the project's packages this machine lacks.
+set -eu
+packages="cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev libboost-dev libssl-dev
+g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine curl python3 openssl wrk"
+missing=""
+for package in $packages; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,159 @@
+// The host-facing frame: transport and method checks, the exact bytes of
+// every answer, the version record, and containment of failures.
+#include "tests/fake_host.h"
+#include "tests/fake_user_library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+EXTENSION_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version);
+EXTENSION_EXPORT BOOL WINAPI TerminateExtension(DWORD flags);
+
+namespace {
+
+TEST(ResponseWriter, PlainHttpAnswerIsExactlyTheWorkedExample)
+{
+    FakeHost host;
+    host.variables.erase("HTTPS");
+    HostAnswer answer = host.Run();
+
+    EXPECT_EQ(answer.status, "403 Forbidden");
+    EXPECT_EQ(answer.cchStatus, 13u);
+    EXPECT_EQ(answer.statusCode, 403u);
+    EXPECT_EQ(answer.headers, "Content-Type: text/html\r\nContent-Length: 98\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.cchHeader, 66u);
+    EXPECT_EQ(answer.keepConnection, FALSE);
+    ASSERT_EQ(answer.writes.size(), 1u);
+    EXPECT_EQ(answer.writes[0], "<html>\r\n<head><title>403 Forbidden</title></head>\r\n"
+                                "<body><h1>HTTPS required</h1></body>\r\n</html>\r\n");
+    EXPECT_EQ(answer.writes[0].size(), 98u);
+    EXPECT_EQ(answer.writeFlags[0], static_cast<DWORD>(HSE_IO_SYNC));
+}
+
+struct TransportCase {
+    const char* name;
+    const char* https; // nullptr: the variable is missing
+    const char* method;
+    const char* status;
+};
+
+class Transport : public testing::TestWithParam<TransportCase> {};
+
+TEST_P(Transport, AnswersByHttpsThenMethod)
+{
+    FakeUserLibrary library;
+    const TransportCase& c = GetParam();
+    FakeHost host;
+    host.method = c.method;
+    if (c.https)
+        host.variables["HTTPS"] = c.https;
+    else
+        host.variables.erase("HTTPS");
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_EQ(answer.headerCalls, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Transport,
+    testing::Values(TransportCase{"OffGet", "off", "GET", "403 Forbidden"},
+                    TransportCase{"OffPost", "off", "POST", "403 Forbidden"},
+                    TransportCase{"Missing", nullptr, "POST", "403 Forbidden"},
+                    TransportCase{"Empty", "", "POST", "403 Forbidden"},
+                    TransportCase{"OnWithSpace", "on ", "POST", "403 Forbidden"},
+                    // 16 bytes with the terminator do not fit the probe buffer.
+                    TransportCase{"TooLong", "onnnnnnnnnnnnnnn", "POST", "403 Forbidden"},
+                    TransportCase{"LowerOnGet", "on", "GET", "405 Method Not Allowed"},
+                    TransportCase{"MixedOnGet", "oN", "GET", "405 Method Not Allowed"},
+                    TransportCase{"UpperOnGet", "ON", "GET", "405 Method Not Allowed"},
+                    TransportCase{"Put", "On", "PUT", "405 Method Not Allowed"},
+                    TransportCase{"PostWithSpace", "On", "POST ", "405 Method Not Allowed"},
+                    TransportCase{"Posts", "On", "POSTS", "405 Method Not Allowed"},
+                    TransportCase{"Empty method", "On", "", "405 Method Not Allowed"},
+                    // Past the method check, the missing credentials answer.
+                    TransportCase{"LowerPost", "On", "post", "401 Unauthorized"},
+                    TransportCase{"MixedPost", "on", "pOsT", "401 Unauthorized"}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::erase(name, ' ');
+        return name;
+    });
+
+TEST(ResponseWriter, MethodNotAllowedCarriesAllowFirst)
+{
+    FakeHost host;
+    host.method = "GET";
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.statusCode, 405u);
+    EXPECT_EQ(answer.headers, "Allow: POST\r\nContent-Type: text/html\r\nContent-Length: 113\r\n"
+                              "Connection: close\r\n\r\n");
+    EXPECT_EQ(answer.Body().size(), 113u);
+    EXPECT_EQ(answer.keepConnection, FALSE);
+}
+
+TEST(ResponseWriter, UnauthorizedCarriesTheChallengeFirst)
+{
+    FakeUserLibrary library;
+    FakeHost host;
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.statusCode, 401u);
+    EXPECT_EQ(answer.headers, "WWW-Authenticate: Basic realm=\"TessalineIntegration\"\r\n"
+                              "Content-Type: text/html\r\nContent-Length: 110\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.Body(), "<html>\r\n<head><title>401 Unauthorized</title></head>\r\n"
+                             "<body><h1>Authentication required</h1></body>\r\n</html>\r\n");
+}
+
+TEST(ResponseWriter, HeadGetsTheSameHeadersAndNoBody)
+{
+    FakeHost host;
+    host.method = "head";
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.status, "405 Method Not Allowed");
+    EXPECT_NE(answer.headers.find("Content-Length: 113\r\n"), std::string::npos);
+    EXPECT_TRUE(answer.writes.empty());
+}
+
+TEST(ExtensionFrame, EmptyBindingTableIsAnsweredWithInternalError)
+{
+    // No library bound: a request that would need it is refused, not crashed.
+    FakeHost host;
+    host.WithBasic("ann@example.com", "secret").WithForm("cmd=list");
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.status, "500 Internal Server Error");
+    EXPECT_EQ(answer.Body(), "<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n"
+                             "<body><h1>Internal server error</h1></body>\r\n</html>\r\n");
+    EXPECT_EQ(answer.Body().size(), 117u);
+}
+
+TEST(ExtensionFrame, AllocationFailureIsAnsweredOnceAndReturnsSuccess)
+{
+    FakeUserLibrary library;
+    library.Add({.address = "ann@example.com", .password = "secret"});
+    // The library throws the way a failed allocation inside the extension does.
+    gUserLibrary.VL_ValidateUser = [](UserHandle, const char*) -> uint8_t { throw std::bad_alloc(); };
+
+    FakeHost host;
+    host.WithBasic("ann@example.com", "secret").WithForm("cmd=list");
+    HostAnswer answer = host.Run();
+    EXPECT_EQ(answer.headerCalls, 1);
+    EXPECT_EQ(answer.status, "500 Internal Server Error");
+}
+
+TEST(ExtensionFrame, VersionRecordIsFilledEvenWhenLoadingFails)
+{
+    HSE_VERSION_INFO version;
+    memset(&version, 0x5A, sizeof version);
+    // No mail server is installed for this test: binding fails.
+    EXPECT_EQ(GetExtensionVersion(&version), FALSE);
+    EXPECT_EQ(version.dwExtensionVersion, 0x70005u);
+    EXPECT_STREQ(version.lpszExtensionDesc, "Velmora Tessaline Integration DLL");
+}
+
+TEST(ExtensionFrame, TerminateAlwaysAgrees)
+{
+    for (DWORD flags : {0u, 1u, 2u, 0xFFFFFFFFu})
+        EXPECT_EQ(TerminateExtension(flags), TRUE);
+}
+
+} // namespace
