@@ -1,0 +1,157 @@
+// The alias file reader: which lines become entries, in what order, and how
+// text-mode reading treats line ends, long lines and the end of the file.
+#include "commands/alias_table.h"
+#include "tests/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+Rows RowsOf(const AliasTable& table)
+{
+    Rows rows;
+    for (const AliasEntry& entry : table)
+        rows.emplace_back(entry.target, entry.alias);
+    return rows;
+}
+
+Rows ReadBytes(const std::string& bytes)
+{
+    TempDirectory directory;
+    return RowsOf(ReadAliasTableFrom(directory.Write("alias.txt", bytes).c_str()));
+}
+
+TEST(AliasTable, ReadsTheExampleFileIntoItsTable)
+{
+    std::string file = "#aliases of the sales desk\n"
+                       "Sales@Example.com = Ann@Example.com\n"
+                       "  info@example.com  =  ann@example.com \n"
+                       " #x@example.com=ben@example.com\n"
+                       "*@example.com = catchall@example.com\n"
+                       "a@example.com = *@example.com\n"
+                       "postmaster@$LocalDomain$ = admin@example.com\n"
+                       "x@example.com = a@example.com = b\n"
+                       "a line without an equals sign\n";
+    Rows expected = {{"*@example.com", "a@example.com"},
+                     {"a@example.com = b", "x@example.com"},
+                     {"ann@example.com", "sales@example.com"},
+                     {"ann@example.com", "info@example.com"},
+                     {"ben@example.com", "#x@example.com"}};
+    EXPECT_EQ(ReadBytes(file), expected);
+}
+
+struct FileCase {
+    const char* name;
+    std::string bytes;
+    Rows rows;
+};
+
+class AliasFile : public testing::TestWithParam<FileCase> {};
+
+TEST_P(AliasFile, GivesItsRows)
+{
+    EXPECT_EQ(ReadBytes(GetParam().bytes), GetParam().rows);
+}
+
+const std::string k511(511 - 4, 'x'); // "a=b=" and 507 x: 511 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AliasFile,
+    testing::Values(
+        FileCase{"Empty", "", {}},
+        FileCase{"OnlyCommentsAndBlanks", "# one\n\n   \n#two", {}},
+        FileCase{"CrLf", "a@x=t@x\r\nb@x=t@x\r\n", {{"t@x", "a@x"}, {"t@x", "b@x"}}},
+        // A lone CR stays in the line; trimming then removes it at an end.
+        FileCase{"LoneCr", "a@x=t\r@x\rb@x=u@x\n", {{"t\r@x\rb@x=u@x", "a@x"}}},
+        FileCase{"CtrlZEndsTheFile", "a@x=t@x\n\x1A" "b@x=t@x\n", {{"t@x", "a@x"}}},
+        FileCase{"LastLineWithoutLf", "a@x=t@x\nb@x=u@x", {{"t@x", "a@x"}, {"u@x", "b@x"}}},
+        FileCase{"MacroInAnyCase", "x$localdomain$y=t\nx$LOCALDOMAIN$=t\n$LOCALDOMAIN=t\n",
+                 {{"t", "$localdomain"}}},
+        FileCase{"MacroOrWildcardInTargetIsKept", "a=$LOCALDOMAIN$\nb=*\n", {{"$localdomain$", "a"}, {"*", "b"}}},
+        FileCase{"EmptySides", "=t@x\na@x=\n", {{"", "a@x"}, {"t@x", ""}}},
+        FileCase{"DuplicateKept", "a@x=t@x\na@x=t@x\n", {{"t@x", "a@x"}, {"t@x", "a@x"}}},
+        FileCase{"HighBytesUnchanged", "\xC9@x=T\xC9@x\n", {{"t\xC9@x", "\xC9@x"}}},
+        FileCase{"Exactly511", "a=b=" + k511 + "\nc=d\n", {{"b=" + k511, "a"}, {"d", "c"}}},
+        // The 511 bytes kept are the whole line; the line after is read normally.
+        FileCase{"Over511CutsTheTarget", "a=" + std::string(598, 'y') + "\nc=z\n",
+                 {{std::string(509, 'y'), "a"}, {"z", "c"}}},
+        FileCase{"Over511CutsTheEquals", std::string(520, 'z') + "=t\nc=d\n", {{"d", "c"}}},
+        FileCase{"Over511CrLf", "a=" + std::string(598, 'y') + "\r\nc=z\r\n",
+                 {{std::string(509, 'y'), "a"}, {"z", "c"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AliasTable, MissingOrUnnamedFileGivesAnEmptyTable)
+{
+    TempDirectory directory;
+    EXPECT_TRUE(ReadAliasTableFrom(directory.File("absent.txt").c_str()).empty());
+    EXPECT_TRUE(ReadAliasTableFrom("").empty());
+}
+
+TEST(AliasTable, SortsByTargetBytesUnsignedAndKeepsFileOrder)
+{
+    Rows rows = ReadBytes("1=a@x.x\n2=\xE9@x\n3=a@x\n4=z@x\n5=a@x\n6=a@x.x\n");
+    Rows expected = {{"a@x", "3"}, {"a@x", "5"}, {"a@x.x", "1"}, {"a@x.x", "6"}, {"z@x", "4"}, {"\xE9@x", "2"}};
+    EXPECT_EQ(rows, expected);
+}
+
+TEST(AliasTable, FindsTheRunOfOneTarget)
+{
+    TempDirectory directory;
+    AliasTable table =
+        ReadAliasTableFrom(directory.Write("a.txt", "s@x=ann@x\ni@x=ann@x\nb@x=ben@x\nc@x=ann@x.x\n").c_str());
+    auto names = [](std::span<const AliasEntry> run) {
+        std::vector<std::string> aliases;
+        for (const AliasEntry& entry : run)
+            aliases.push_back(entry.alias);
+        return aliases;
+    };
+    EXPECT_EQ(names(FindAliases(table, "ann@x")), (std::vector<std::string>{"s@x", "i@x"}));
+    EXPECT_EQ(names(FindAliases(table, "ben@x")), std::vector<std::string>{"b@x"});
+    EXPECT_TRUE(FindAliases(table, "an@x").empty());
+    EXPECT_TRUE(FindAliases(table, "").empty());
+}
+
+TEST(AliasTable, ReadsAcrossLargeReads)
+{
+    // Enough lines that text-mode reading refills its buffer, with a CR LF
+    // split between two reads somewhere along the way.
+    std::string file;
+    Rows expected;
+    for (int i = 0; i < 20000; ++i) {
+        std::string n = std::to_string(i);
+        file += "a" + n + "@x = t@x\r\n";
+        expected.emplace_back("t@x", "a" + n + "@x");
+    }
+    EXPECT_EQ(ReadBytes(file), expected);
+}
+
+struct TextCase {
+    const char* input;
+    const char* trimmed;
+    const char* lowered;
+};
+
+TEST(TextHelpers, TrimAndLowerCase)
+{
+    const TextCase cases[] = {
+        {"", "", ""},
+        {" \t\r\n", "", " \t\r\n"},
+        {"  A b\t", "A b", "  a b\t"},
+        {"ABC", "ABC", "abc"},
+        {"\xC9Z[@", "\xC9Z[@", "\xC9z[@"},
+    };
+    for (const TextCase& c : cases) {
+        std::string trimmed = c.input;
+        TrimInPlace(trimmed.data());
+        EXPECT_STREQ(trimmed.c_str(), c.trimmed);
+        std::string lowered = c.input;
+        LowerCaseInPlace(lowered.data());
+        EXPECT_STREQ(lowered.c_str(), c.lowered);
+    }
+}
+
+} // namespace
