@@ -1,0 +1,131 @@
+#include "devkit/host/exchange.h"
+
+#include "devkit/host/server_variables.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kHostIsapiVersion = 8u << 16; // as IIS 7 and later report it
+constexpr DWORD kAsynchronousIo = 2;          // HSE_IO_ASYNC, which this host does not offer
+
+Exchange& ExchangeOf(HCONN connection)
+{
+    return *static_cast<Exchange*>(connection);
+}
+
+// The number at the start of a status text such as "200 OK".
+unsigned StatusNumber(std::string_view status)
+{
+    unsigned number = 0;
+    for (char c : status) {
+        if (c < '0' || c > '9')
+            break;
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    return number;
+}
+
+} // namespace
+
+Exchange::Exchange(const HttpRequest& request, ClientWriter& writer, std::size_t readAhead, const std::string& root)
+    : request_(request), writer_(writer), method_(request.method), query_(request.query), path_(request.path),
+      pathTranslated_(root + request.path),
+      contentType_(LookUpServerVariable(request, "CONTENT_TYPE").value_or("")),
+      available_(std::min(readAhead, request.body.size())), delivered_(available_)
+{
+}
+
+ExchangeOutcome Exchange::Run(const ExtensionModule& extension)
+{
+    EXTENSION_CONTROL_BLOCK ecb{};
+    ecb.cbSize = sizeof ecb;
+    ecb.dwVersion = kHostIsapiVersion;
+    ecb.ConnID = this;
+    ecb.lpszMethod = method_.data();
+    ecb.lpszQueryString = query_.data();
+    ecb.lpszPathInfo = path_.data();
+    ecb.lpszPathTranslated = pathTranslated_.data();
+    ecb.cbTotalBytes = static_cast<DWORD>(request_.body.size());
+    ecb.cbAvailable = static_cast<DWORD>(available_);
+    ecb.lpbData = reinterpret_cast<LPBYTE>(const_cast<char*>(request_.body.data()));
+    ecb.lpszContentType = contentType_.data();
+    ecb.GetServerVariable = GetServerVariable;
+    ecb.WriteClient = WriteClient;
+    ecb.ReadClient = ReadClient;
+    ecb.ServerSupportFunction = ServerSupportFunction;
+
+    extension.HandleRequest(&ecb);
+    if (outcome_.status == 0)
+        outcome_.status = ecb.dwHttpStatusCode;
+    return outcome_;
+}
+
+bool Exchange::Send(std::string_view bytes)
+{
+    outcome_.answered = true;
+    if (!writer_.Write(bytes))
+        return false;
+    outcome_.bytesSent += bytes.size();
+    return true;
+}
+
+bool Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
+{
+    std::string_view status = info.pszStatus ? std::string_view(info.pszStatus, info.cchStatus) : "200 OK";
+    std::string_view header = info.pszHeader ? std::string_view(info.pszHeader, info.cchHeader) : "\r\n";
+    outcome_.status = StatusNumber(status);
+    outcome_.keepConnection = info.fKeepConn != FALSE;
+
+    std::string block = "HTTP/1.1 ";
+    block.append(status);
+    block += "\r\n";
+    block.append(header);
+    return Send(block);
+}
+
+BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size)
+{
+    if (!name || !size)
+        return FALSE;
+    std::optional<std::string> value = LookUpServerVariable(ExchangeOf(connection).request_, name);
+    if (!value)
+        return FALSE;
+    DWORD needed = static_cast<DWORD>(value->size() + 1);
+    if (!buffer || *size < needed) {
+        *size = needed;
+        return FALSE;
+    }
+    memcpy(buffer, value->c_str(), needed);
+    *size = needed;
+    return TRUE;
+}
+
+BOOL Exchange::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD flags)
+{
+    if (!bytes || (flags & kAsynchronousIo) || (*bytes && !buffer))
+        return FALSE;
+    return ExchangeOf(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
+}
+
+BOOL Exchange::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
+{
+    Exchange& exchange = ExchangeOf(connection);
+    if (!size || (*size && !buffer))
+        return FALSE;
+    const std::string& body = exchange.request_.body;
+    std::size_t count = std::min<std::size_t>(*size, body.size() - exchange.delivered_);
+    if (count)
+        memcpy(buffer, body.data() + exchange.delivered_, count);
+    exchange.delivered_ += count;
+    *size = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL Exchange::ServerSupportFunction(HCONN connection, DWORD request, LPVOID buffer, LPDWORD, LPDWORD)
+{
+    if (request != HSE_REQ_SEND_RESPONSE_HEADER_EX || !buffer)
+        return FALSE;
+    return ExchangeOf(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
+}

@@ -1,0 +1,133 @@
+#include "devkit/host/options.h"
+
+#include <charconv>
+#include <iostream>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+constexpr char kUsage[] = R"(Usage: isapi-devhost --extension PATH [options]
+
+Serves an ISAPI extension over HTTPS as IIS would: every request, whatever its
+path, goes to the extension's HttpExtensionProc.
+
+  --extension PATH        the ISAPI extension (.so) to load; required
+  --listen ADDR:PORT      HTTPS listener (default 127.0.0.1:8443; port 0 picks
+                          a free port, the chosen one is printed on stderr)
+  --http-listen ADDR:PORT also listen for plain HTTP; there the HTTPS server
+                          variable reads "off"
+  --cert FILE --key FILE  PEM certificate chain and private key for HTTPS
+  --state-dir DIR         without --cert/--key, where the self-signed
+                          certificate for localhost and 127.0.0.1 is made on
+                          first use and kept: isapi-devhost-cert.pem and
+                          isapi-devhost-key.pem (default: current directory)
+  --threads N             worker threads calling HttpExtensionProc
+                          concurrently (default: number of cores)
+  --read-ahead BYTES      how much of a request body is handed over in lpbData;
+                          the extension reads the rest with ReadClient
+                          (default 49152)
+  --timeout SECONDS       longest wait for a TLS handshake, a request's header
+                          or body, a write to the client, or the next request
+                          on a kept-alive connection (default 10)
+  --help                  this text
+
+The extension reads its own settings; for the Velmora extension the registry
+file is named by the environment variable VELMORA_REGISTRY_FILE.
+One line per request goes to stdout: time, client, method, path, status,
+bytes sent, milliseconds. SIGINT or SIGTERM stops the host once the running
+requests are answered.
+)";
+
+unsigned long long ParseNumber(std::string_view text, const char* option)
+{
+    unsigned long long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        throw std::invalid_argument(std::string(option) + " needs a number, not '" + std::string(text) + "'");
+    return value;
+}
+
+ListenAddress ParseListenAddress(std::string_view text, const char* option)
+{
+    size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0)
+        throw std::invalid_argument(std::string(option) + " needs ADDR:PORT, not '" + std::string(text) + "'");
+    std::string_view host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    unsigned long long port = ParseNumber(text.substr(colon + 1), option);
+    if (port > 65535)
+        throw std::invalid_argument(std::string(option) + " port out of range");
+    return {std::string(host), static_cast<unsigned short>(port)};
+}
+
+unsigned DefaultThreads()
+{
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores ? cores : 1;
+}
+
+Options Parse(int argc, char** argv)
+{
+    Options options;
+    options.threads = DefaultThreads();
+    for (int i = 1; i < argc; ++i) {
+        std::string_view option = argv[i];
+        if (i + 1 >= argc)
+            throw std::invalid_argument("unknown option or missing value: " + std::string(option));
+        std::string_view value = argv[++i];
+        if (option == "--extension")
+            options.extension = value;
+        else if (option == "--listen")
+            options.https = ParseListenAddress(value, "--listen");
+        else if (option == "--http-listen")
+            options.http = ParseListenAddress(value, "--http-listen");
+        else if (option == "--cert")
+            options.certificate = value;
+        else if (option == "--key")
+            options.key = value;
+        else if (option == "--state-dir")
+            options.stateDirectory = value;
+        else if (option == "--threads")
+            options.threads = static_cast<unsigned>(ParseNumber(value, "--threads"));
+        else if (option == "--read-ahead")
+            options.readAhead = ParseNumber(value, "--read-ahead");
+        else if (option == "--timeout")
+            options.timeout = std::chrono::seconds(ParseNumber(value, "--timeout"));
+        else
+            throw std::invalid_argument("unknown option: " + std::string(option));
+    }
+    if (options.extension.empty())
+        throw std::invalid_argument("--extension PATH is required");
+    if (options.certificate.empty() != options.key.empty())
+        throw std::invalid_argument("--cert and --key go together");
+    if (options.threads == 0 || options.timeout.count() == 0)
+        throw std::invalid_argument("--threads and --timeout must be at least 1");
+    return options;
+}
+
+bool AsksForHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h")
+            return true;
+    return false;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv)
+{
+    if (AsksForHelp(argc, argv)) {
+        std::cout << kUsage;
+        return 0;
+    }
+    try {
+        return Parse(argc, argv);
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "isapi-devhost: " << error.what() << "\n(see isapi-devhost --help)\n";
+        return 2;
+    }
+}

@@ -1,0 +1,105 @@
+#include "devkit/host/server.h"
+
+#include "devkit/host/certificate.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include <filesystem>
+#include <iostream>
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::size_t kConnectionLimit = 256;
+// After a failed accept, typically for want of file descriptors, open
+// connections get a moment to end before the next try.
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+
+asio::ssl::context MakeTlsContext(const Options& options)
+{
+    CertificateFiles files = EnsureCertificate(options);
+    asio::ssl::context tls(asio::ssl::context::tls_server);
+    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                    asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    tls.use_certificate_chain_file(files.certificate);
+    tls.use_private_key_file(files.key, asio::ssl::context::pem);
+    return tls;
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    return std::filesystem::absolute(path).parent_path().string();
+}
+
+void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* scheme)
+{
+    tcp::endpoint endpoint(asio::ip::make_address(address.host), address.port);
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(asio::socket_base::max_listen_connections);
+
+    tcp::endpoint bound = acceptor.local_endpoint();
+    std::string host = bound.address().to_string();
+    if (bound.address().is_v6())
+        host = "[" + host + "]";
+    std::cerr << "isapi-devhost: listening on " << scheme << "://" << host << ":" << bound.port() << std::endl;
+}
+
+} // namespace
+
+Server::Server(asio::io_context& io, const Options& options, const ExtensionModule& extension,
+               asio::thread_pool& workers)
+    : io_(io), options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit),
+      host_{extension, workers, tracker_, options.readAhead, options.timeout, DirectoryOf(options.extension)},
+      httpsAcceptor_(io)
+{
+}
+
+void Server::Start()
+{
+    Listen(httpsAcceptor_, options_.https, "https");
+    asio::co_spawn(io_, Accept(httpsAcceptor_, true), asio::detached);
+    if (options_.http) {
+        httpAcceptor_.emplace(io_);
+        Listen(*httpAcceptor_, *options_.http, "http");
+        asio::co_spawn(io_, Accept(*httpAcceptor_, false), asio::detached);
+    }
+}
+
+void Server::Stop()
+{
+    boost::system::error_code ignored;
+    httpsAcceptor_.close(ignored);
+    if (httpAcceptor_)
+        httpAcceptor_->close(ignored);
+    tracker_.Stop();
+}
+
+asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
+{
+    for (;;) {
+        boost::system::error_code error;
+        tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, error));
+        if (!acceptor.is_open())
+            co_return;
+        if (error) {
+            asio::steady_timer pause(io_, kAcceptRetryPause);
+            co_await pause.async_wait(asio::use_awaitable);
+            continue;
+        }
+        // Over the cap the connection is closed at once, unanswered.
+        if (tracker_.Full())
+            continue;
+        if (https)
+            asio::co_spawn(io_, ServeHttps(std::move(socket), tls_, host_), asio::detached);
+        else
+            asio::co_spawn(io_, ServePlainHttp(std::move(socket), host_), asio::detached);
+    }
+}

@@ -1,0 +1,271 @@
+#include "devkit/host/session.h"
+
+#include "devkit/host/access_log.h"
+#include "devkit/host/exchange.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <future>
+#include <limits>
+#include <memory>
+#include <type_traits>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::uint32_t kHeaderLimit = 16 * 1024;
+constexpr std::uint64_t kBodyLimit = 1024 * 1024;
+
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+using Parser = http::request_parser<http::string_body>;
+
+// The answer a failed read deserves: a status, or 0 when there is no one
+// left to answer (the client went away, fell silent, or never spoke TLS).
+unsigned StatusForReadError(const beast::error_code& error)
+{
+    if (error == http::error::header_limit || error == http::error::buffer_overflow)
+        return 431;
+    if (error == http::error::body_limit)
+        return 413;
+    if (error == http::error::end_of_stream || error == http::error::partial_message)
+        return 0;
+    return error.category() == http::make_error_code(http::error::bad_target).category() ? 400 : 0;
+}
+
+// The host's own answers are small and always end the connection.
+std::string HostResponse(unsigned status, bool withBody)
+{
+    std::string reason(http::obsolete_reason(http::int_to_status(status)));
+    std::string body = std::to_string(status) + " " + reason + "\r\n";
+    std::string response = "HTTP/1.1 " + std::to_string(status) + " " + reason +
+                           "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\nConnection: close\r\n\r\n";
+    return withBody ? response + body : response;
+}
+
+bool ExpectsContinue(const Parser& parser)
+{
+    return beast::iequals(parser.get()[http::field::expect], "100-continue");
+}
+
+std::string Text(beast::string_view text)
+{
+    return std::string(text.data(), text.size());
+}
+
+std::string PathOf(beast::string_view target)
+{
+    return Text(target.substr(0, target.find('?')));
+}
+
+std::string QueryOf(beast::string_view target)
+{
+    size_t mark = target.find('?');
+    return mark == beast::string_view::npos ? std::string() : Text(target.substr(mark + 1));
+}
+
+template <class Stream>
+class Session final : public ClientWriter {
+public:
+    static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
+
+    template <class... StreamArguments>
+    Session(HostContext& host, tcp::socket&& socket, StreamArguments&... arguments)
+        : host_(host), stream_(std::move(socket), arguments...)
+    {
+        beast::error_code ignored;
+        client_ = Tcp().socket().remote_endpoint(ignored).address().to_string(ignored);
+        localPort_ = Tcp().socket().local_endpoint(ignored).port();
+    }
+
+    asio::awaitable<void> Serve()
+    {
+        ConnectionTracker::Registration registration(host_.tracker, [this] {
+            if (idle_)
+                Tcp().close();
+        });
+        if (co_await Handshake())
+            while (!host_.tracker.Stopping() && co_await ServeOneRequest()) {
+            }
+        co_await Close();
+    }
+
+    // Called from a worker thread while the network side waits for it: the
+    // write runs on the network thread, under the client timeout.
+    bool Write(std::string_view bytes) override
+    {
+        // Shared, so that the promise outlives the handler that fulfils it.
+        auto done = std::make_shared<std::promise<bool>>();
+        std::future<bool> written = done->get_future();
+        asio::post(stream_.get_executor(), [this, bytes, done] {
+            Tcp().expires_after(host_.timeout);
+            asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
+                              [done](beast::error_code error, std::size_t) { done->set_value(!error); });
+        });
+        return written.get();
+    }
+
+private:
+    beast::tcp_stream& Tcp() { return beast::get_lowest_layer(stream_); }
+
+    asio::awaitable<bool> Handshake()
+    {
+        if constexpr (!kTls) {
+            co_return true;
+        } else {
+            beast::error_code error;
+            Tcp().expires_after(host_.timeout);
+            co_await stream_.async_handshake(asio::ssl::stream_base::server,
+                                             asio::redirect_error(asio::use_awaitable, error));
+            co_return !error;
+        }
+    }
+
+    // True when the connection stays open for another request.
+    asio::awaitable<bool> ServeOneRequest()
+    {
+        Parser parser;
+        parser.header_limit(kHeaderLimit);
+        // Lifted until the header is in, so that a declared length over the
+        // limit is refused below with the request's method and path known.
+        parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+        beast::error_code error;
+
+        idle_ = true;
+        Tcp().expires_after(host_.timeout);
+        co_await http::async_read_header(stream_, buffer_, parser, asio::redirect_error(asio::use_awaitable, error));
+        idle_ = false;
+        AccessRecord record{client_};
+        auto started = std::chrono::steady_clock::now();
+        if (error)
+            co_return co_await Refuse(StatusForReadError(error), record, started);
+
+        record.method = Text(parser.get().method_string());
+        record.path = PathOf(parser.get().target());
+        // Checked before the body is read, so a large one is never received.
+        if (parser.content_length().value_or(0) > kBodyLimit)
+            co_return co_await Refuse(413, record, started);
+        parser.body_limit(kBodyLimit);
+        if (ExpectsContinue(parser))
+            co_await WriteAll("HTTP/1.1 100 Continue\r\n\r\n", error);
+
+        Tcp().expires_after(host_.timeout);
+        co_await http::async_read(stream_, buffer_, parser, asio::redirect_error(asio::use_awaitable, error));
+        if (error)
+            co_return co_await Refuse(StatusForReadError(error), record, started);
+        Tcp().expires_never();
+
+        const bool clientKeepsAlive = parser.get().keep_alive();
+        HttpRequest request = ToHttpRequest(parser.release());
+        ExchangeOutcome outcome = co_await RunExtension(request);
+        if (!outcome.answered)
+            co_return co_await Refuse(500, record, started);
+
+        record.status = outcome.status;
+        record.bytes = outcome.bytesSent;
+        record.elapsed = std::chrono::steady_clock::now() - started;
+        WriteAccessLine(record);
+        co_return outcome.keepConnection && clientKeepsAlive;
+    }
+
+    // Sends the host's own answer, if any, and ends the connection.
+    asio::awaitable<bool> Refuse(unsigned status, AccessRecord& record,
+                                 std::chrono::steady_clock::time_point started)
+    {
+        if (status == 0)
+            co_return false;
+        beast::error_code error;
+        std::string response = HostResponse(status, record.method != "HEAD");
+        co_await WriteAll(response, error);
+        record.status = status;
+        record.bytes = error ? 0 : response.size();
+        record.elapsed = std::chrono::steady_clock::now() - started;
+        WriteAccessLine(record);
+        co_return false;
+    }
+
+    asio::awaitable<void> WriteAll(std::string_view bytes, beast::error_code& error)
+    {
+        Tcp().expires_after(host_.timeout);
+        co_await asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
+                                   asio::redirect_error(asio::use_awaitable, error));
+    }
+
+    asio::awaitable<ExchangeOutcome> RunExtension(const HttpRequest& request)
+    {
+        ExchangeOutcome outcome;
+        co_await asio::co_spawn(
+            host_.workers,
+            [&]() -> asio::awaitable<void> {
+                Exchange exchange(request, *this, host_.readAhead, host_.root);
+                outcome = exchange.Run(host_.extension);
+                co_return;
+            },
+            asio::use_awaitable);
+        co_return outcome;
+    }
+
+    HttpRequest ToHttpRequest(http::request<http::string_body>&& message)
+    {
+        HttpRequest request;
+        request.method = Text(message.method_string());
+        request.path = PathOf(message.target());
+        request.query = QueryOf(message.target());
+        for (const auto& field : message)
+            request.headers.emplace_back(Text(field.name_string()), Text(field.value()));
+        request.body = std::move(message.body());
+        request.remoteAddress = client_;
+        request.localPort = localPort_;
+        request.https = kTls;
+        return request;
+    }
+
+    // A TLS client is told the session ends; then the connection closes.
+    // Counted as idle, so that a client slow to acknowledge does not hold up shutdown.
+    asio::awaitable<void> Close()
+    {
+        idle_ = true;
+        beast::error_code error;
+        if constexpr (kTls) {
+            if (Tcp().socket().is_open()) {
+                Tcp().expires_after(host_.timeout);
+                co_await stream_.async_shutdown(asio::redirect_error(asio::use_awaitable, error));
+            }
+        }
+        if (Tcp().socket().is_open())
+            Tcp().socket().shutdown(tcp::socket::shutdown_both, error);
+        Tcp().close();
+    }
+
+    HostContext& host_;
+    Stream stream_;
+    beast::flat_buffer buffer_;
+    std::string client_;
+    unsigned short localPort_ = 0;
+    bool idle_ = true;
+};
+
+} // namespace
+
+asio::awaitable<void> ServeHttps(tcp::socket socket, asio::ssl::context& tls, HostContext& host)
+{
+    Session<TlsStream> session(host, std::move(socket), tls);
+    co_await session.Serve();
+}
+
+asio::awaitable<void> ServePlainHttp(tcp::socket socket, HostContext& host)
+{
+    Session<beast::tcp_stream> session(host, std::move(socket));
+    co_await session.Serve();
+}

@@ -1,0 +1,34 @@
+// One client connection: reads its requests, hands each to the extension on
+// a worker thread, and sends the host's own answer when the request never
+// reaches the extension or the extension leaves it unanswered.
+#pragma once
+
+#include "devkit/host/connection_tracker.h"
+#include "devkit/host/extension_module.h"
+
+// Boost 1.74's awaitable.hpp uses std::exchange without including <utility>.
+#include <utility>
+
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// What every connection shares.
+struct HostContext {
+    const ExtensionModule& extension;
+    boost::asio::thread_pool& workers;
+    ConnectionTracker& tracker;
+    std::size_t readAhead;
+    std::chrono::seconds timeout;
+    // The directory that lpszPathTranslated is rooted in.
+    std::string root;
+};
+
+boost::asio::awaitable<void> ServeHttps(boost::asio::ip::tcp::socket socket, boost::asio::ssl::context& tls,
+                                        HostContext& host);
+boost::asio::awaitable<void> ServePlainHttp(boost::asio::ip::tcp::socket socket, HostContext& host);
