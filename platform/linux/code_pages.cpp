@@ -1,4 +1,228 @@
 #include "platform/linux/code_pages.h"
 
-int MultiByteToWideChar(UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; }
-int WideCharToMultiByte(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL) { return 0; }
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// Bytes 0x80 to 0x9F of Windows-1252; the five it leaves undefined stand for
+// the C1 controls of the same value, so every byte survives a round trip.
+constexpr char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// Collects output units, or only counts them when the caller asked for the size.
+template <class Unit>
+class Output {
+public:
+    Output(Unit* target, int capacity) : target_(capacity ? target : nullptr), capacity_(capacity) {}
+
+    // False once the caller's buffer is full.
+    bool Put(Unit unit)
+    {
+        if (target_) {
+            if (count_ == capacity_)
+                return false;
+            target_[count_] = unit;
+        }
+        ++count_;
+        return true;
+    }
+
+    int count() const { return count_; }
+
+private:
+    Unit* target_;
+    int capacity_;
+    int count_ = 0;
+};
+
+bool ValidArguments(const void* source, int sourceLength, const void* target, int targetLength)
+{
+    return source && sourceLength >= -1 && sourceLength != 0 && targetLength >= 0 && (target || !targetLength);
+}
+
+template <class Unit>
+int SourceLength(const Unit* source, int sourceLength)
+{
+    if (sourceLength != -1)
+        return sourceLength;
+    int length = 0;
+    while (source[length])
+        ++length;
+    return length + 1; // the terminator is converted too
+}
+
+char16_t FromWindows1252(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+}
+
+// The 1252 byte that stands for exactly this unit, or -1 when none does.
+int ToWindows1252(char16_t unit)
+{
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return unit;
+    for (int index = 0; index < 32; ++index)
+        if (kHighControls[index] == unit)
+            return 0x80 + index;
+    return -1;
+}
+
+bool IsContinuation(const unsigned char* position, const unsigned char* end)
+{
+    return position < end && (*position & 0xC0) == 0x80;
+}
+
+// Decodes one sequence whose lead byte is at *position and moves past it. An
+// invalid sequence gives kInvalid and leaves *position after the longest prefix
+// that could still have begun a valid sequence, as Windows does, so that the
+// next byte starts afresh.
+char32_t DecodeUtf8(const unsigned char*& position, const unsigned char* end)
+{
+    unsigned char lead = *position++;
+    if (lead < 0x80)
+        return lead;
+    int trailing = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+    if (trailing == 0)
+        return kInvalid;
+    char32_t value = lead & (0x7F >> (trailing + 1));
+    if (trailing == 3) {
+        if (!IsContinuation(position, end))
+            return kInvalid;
+        value = value << 6 | (*position++ & 0x3F);
+        if (value < 0x10) // overlong four-byte form
+            return kInvalid;
+    }
+    if (trailing >= 2) {
+        if (!IsContinuation(position, end))
+            return kInvalid;
+        value = value << 6 | (*position & 0x3F);
+        if (value >= (0x110000 >> 6)) // beyond U+10FFFF: the byte starts afresh
+            return kInvalid;
+        ++position;
+        if (value < 0x20 || (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6))) // overlong, or a surrogate
+            return kInvalid;
+    }
+    if (!IsContinuation(position, end))
+        return kInvalid;
+    value = value << 6 | (*position++ & 0x3F);
+    return value < 0x80 ? kInvalid : value;
+}
+
+bool PutUtf16(Output<WCHAR>& output, char32_t value)
+{
+    if (value < 0x10000)
+        return output.Put(static_cast<char16_t>(value));
+    value -= 0x10000;
+    return output.Put(static_cast<char16_t>(0xD800 | (value >> 10))) &&
+           output.Put(static_cast<char16_t>(0xDC00 | (value & 0x3FF)));
+}
+
+bool PutUtf8(Output<char>& output, char32_t value)
+{
+    auto put = [&output](unsigned value) { return output.Put(static_cast<char>(value)); };
+    if (value < 0x80)
+        return put(value);
+    if (value < 0x800)
+        return put(0xC0 | value >> 6) && put(0x80 | (value & 0x3F));
+    if (value < 0x10000)
+        return put(0xE0 | value >> 12) && put(0x80 | (value >> 6 & 0x3F)) && put(0x80 | (value & 0x3F));
+    return put(0xF0 | value >> 18) && put(0x80 | (value >> 12 & 0x3F)) && put(0x80 | (value >> 6 & 0x3F)) &&
+           put(0x80 | (value & 0x3F));
+}
+
+int Utf8ToUtf16(DWORD flags, const unsigned char* source, int length, Output<WCHAR>& output)
+{
+    const unsigned char* end = source + length;
+    for (const unsigned char* position = source; position < end;) {
+        char32_t value = DecodeUtf8(position, end);
+        if (value == kInvalid) {
+            if (flags & MB_ERR_INVALID_CHARS)
+                return 0;
+            value = kReplacement;
+        }
+        if (!PutUtf16(output, value))
+            return 0;
+    }
+    return output.count();
+}
+
+int Windows1252ToUtf16(const unsigned char* source, int length, Output<WCHAR>& output)
+{
+    for (int index = 0; index < length; ++index)
+        if (!output.Put(FromWindows1252(source[index])))
+            return 0;
+    return output.count();
+}
+
+// A lone surrogate has no UTF-8 form of its own and becomes U+FFFD.
+int Utf16ToUtf8(const WCHAR* source, int length, Output<char>& output)
+{
+    for (int index = 0; index < length; ++index) {
+        char32_t value = source[index];
+        bool high = value >= 0xD800 && value <= 0xDBFF;
+        if (high && index + 1 < length && source[index + 1] >= 0xDC00 && source[index + 1] <= 0xDFFF)
+            value = 0x10000 + ((value - 0xD800) << 10) + (source[++index] - 0xDC00);
+        else if (value >= 0xD800 && value <= 0xDFFF)
+            value = kReplacement;
+        if (!PutUtf8(output, value))
+            return 0;
+    }
+    return output.count();
+}
+
+// Only exact mappings: a unit without its own 1252 byte becomes the default
+// character, never a look-alike.
+int Utf16ToWindows1252(const WCHAR* source, int length, LPCCH defaultChar, LPBOOL usedDefaultChar,
+                       Output<char>& output)
+{
+    char substitute = defaultChar ? *defaultChar : '?';
+    bool usedDefault = false;
+    for (int index = 0; index < length; ++index) {
+        int byte = ToWindows1252(source[index]);
+        if (byte < 0) {
+            usedDefault = true;
+            byte = static_cast<unsigned char>(substitute);
+        }
+        if (!output.Put(static_cast<char>(byte)))
+            return 0;
+    }
+    if (usedDefaultChar)
+        *usedDefaultChar = usedDefault ? TRUE : FALSE;
+    return output.count();
+}
+
+} // namespace
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH source, int sourceLength, LPWSTR target,
+                        int targetLength)
+{
+    if (!ValidArguments(source, sourceLength, target, targetLength) || (codePage != CP_ACP && codePage != CP_UTF8))
+        return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source);
+    int length = SourceLength(source, sourceLength);
+    Output<WCHAR> output(target, targetLength);
+    return codePage == CP_UTF8 ? Utf8ToUtf16(flags, bytes, length, output)
+                               : Windows1252ToUtf16(bytes, length, output);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH source, int sourceLength, LPSTR target, int targetLength,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar)
+{
+    if (!ValidArguments(source, sourceLength, target, targetLength))
+        return 0;
+    int length = SourceLength(source, sourceLength);
+    Output<char> output(target, targetLength);
+    if (codePage == CP_UTF8) {
+        // UTF-8 can encode every character, so Windows rejects asking for a default.
+        if (defaultChar || usedDefaultChar)
+            return 0;
+        return Utf16ToUtf8(source, length, output);
+    }
+    if (codePage == CP_ACP)
+        return Utf16ToWindows1252(source, length, defaultChar, usedDefaultChar, output);
+    return 0;
+}

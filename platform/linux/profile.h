@@ -1,4 +1,6 @@
-// Profile (INI) files, as Windows reads and writes them.
+// Profile (INI) files, as Windows reads and writes them. Both calls need a
+// section, a key and a file; listing names and deleting keys or sections (the
+// null arguments of Windows) are not offered.
 #pragma once
 
 #include "platform/linux/win32_types.h"

@@ -1,0 +1,171 @@
+// Profile files as the extension reads and writes them, CR LF and LF alike.
+#include "platform/win32.h"
+#include "tests/platform/scratch_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+const char* const kLineEnds[] = {"\r\n", "\n"};
+
+const std::vector<std::string> kSettings = {
+    "; written by the mail server",
+    "[Advanced]",
+    "UserDllType=Sql",
+    "",
+    "[TessalineIntegration]",
+    "GroupNames=  Staff,Sales \t",
+    "  Indented  =  a = b  ",
+    "Double=\"  padded  \"",
+    "Single='x'",
+    "Unmatched=\"open",
+    "Abc=\"abc\"",
+    "Empty=",
+    "OnlyQuote=\"",
+    "NoEquals",
+    "[Other]",
+    "GroupNames=other",
+};
+
+struct ReadCase {
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    DWORD size;
+    const char* expected; // the return value is its length
+};
+
+class ProfileRead : public testing::TestWithParam<std::tuple<ReadCase, const char*>> {};
+
+TEST_P(ProfileRead, GivesTheTrimmedValueOrTheDefault)
+{
+    const auto& [read, lineEnd] = GetParam();
+    std::string path = ScratchPath("settings.ini");
+    WriteBytes(path, Joined(kSettings, lineEnd));
+    char result[64];
+    memset(result, '#', sizeof result);
+    DWORD count = GetPrivateProfileStringA(read.section, read.key, read.defaultValue, result, read.size, path.c_str());
+    EXPECT_STREQ(result, read.expected);
+    EXPECT_EQ(count, strlen(read.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProfileRead,
+    testing::Combine(
+        testing::Values(
+            ReadCase{"Advanced", "UserDllType", "", 16, "Sql"},
+            // Section and key names compare without regard to letter case.
+            ReadCase{"ADVANCED", "userdlltype", "", 16, "Sql"},
+            ReadCase{"tessalineintegration", "GROUPNAMES", "", 64, "Staff,Sales"},
+            ReadCase{"Other", "GroupNames", "", 64, "other"},
+            ReadCase{"TessalineIntegration", "Indented", "", 64, "a = b"},
+            // One pair of matching quotes goes; what they enclose stays as it is.
+            ReadCase{"TessalineIntegration", "Double", "", 64, "  padded  "},
+            ReadCase{"TessalineIntegration", "Single", "", 64, "x"},
+            ReadCase{"TessalineIntegration", "Unmatched", "", 64, "\"open"},
+            ReadCase{"TessalineIntegration", "OnlyQuote", "", 64, "\""},
+            ReadCase{"TessalineIntegration", "Empty", "dflt", 64, ""},
+            // A value that does not fit is cut to the buffer size less one.
+            ReadCase{"TessalineIntegration", "GroupNames", "", 6, "Staff"},
+            ReadCase{"TessalineIntegration", "GroupNames", "", 1, ""},
+            ReadCase{"TessalineIntegration", "Abc", "", 5, "abc"},
+            ReadCase{"TessalineIntegration", "Abc", "", 3, "ab"},
+            // Room for the text but not its closing quote: the last character goes instead.
+            ReadCase{"TessalineIntegration", "Abc", "", 4, "ab"},
+            // Missing keys and sections give the default, without its trailing spaces.
+            ReadCase{"TessalineIntegration", "NoEquals", "dflt", 64, "dflt"},
+            ReadCase{"TessalineIntegration", "Missing", "dflt  ", 64, "dflt"},
+            ReadCase{"TessalineIntegration", "Missing", ",,,,,,,", 8, ",,,,,,,"},
+            ReadCase{"TessalineIntegration", "Missing", ",,,,,,,", 4, ",,,"},
+            ReadCase{"TessalineIntegration", "Missing", "'quoted'", 64, "quoted"},
+            ReadCase{"Missing", "GroupNames", "dflt", 64, "dflt"},
+            ReadCase{"TessalineIntegration", "UserDllType", "", 64, ""}),
+        testing::ValuesIn(kLineEnds)));
+
+TEST(ProfileMissingFile, GivesTheDefault)
+{
+    std::string path = ScratchPath("missing.ini");
+    char result[8];
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "long default  ", result, sizeof result, path.c_str()), 7u);
+    EXPECT_STREQ(result, "long de");
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "", result, sizeof result, path.c_str()), 0u);
+    EXPECT_STREQ(result, "");
+}
+
+struct WriteCase {
+    const char* name;
+    std::vector<std::string> before; // empty: no file
+    const char* section;
+    const char* key;
+    const char* value;
+    std::vector<std::string> after;
+};
+
+class ProfileWrite : public testing::TestWithParam<std::tuple<WriteCase, const char*>> {};
+
+TEST_P(ProfileWrite, ChangesOnlyTheKeysLine)
+{
+    const auto& [write, lineEnd] = GetParam();
+    std::string path = ScratchPath("settings.ini");
+    if (!write.before.empty())
+        WriteBytes(path, Joined(write.before, lineEnd));
+    ASSERT_TRUE(WritePrivateProfileStringA(write.section, write.key, write.value, path.c_str()));
+    EXPECT_EQ(LogicalLines(ReadBytes(path)), write.after);
+
+    char result[64];
+    GetPrivateProfileStringA(write.section, write.key, ",,,,,,,", result, sizeof result, path.c_str());
+    EXPECT_STREQ(result, write.value);
+}
+
+const std::vector<std::string> kTwoSections = {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]",
+                                               "GroupNames=Staff", "Other=1", "[Last]", "Key=last"};
+
+std::string WriteCaseName(const testing::TestParamInfo<std::tuple<WriteCase, const char*>>& info)
+{
+    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param)[0] == '\r' ? "CrLf" : "Lf");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProfileWrite,
+    testing::Combine(
+        testing::Values(
+            WriteCase{"MissingFile", {}, "TessalineIntegration", "GroupNames", "",
+                      {"[TessalineIntegration]", "GroupNames="}},
+            WriteCase{"MissingSection",
+                      {"[Advanced]", "UserDllType=Sql"}, "TessalineIntegration", "GroupNames", "",
+                      {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]", "GroupNames="}},
+            WriteCase{"MissingKey",
+                      kTwoSections, "tessalineintegration", "Added", "x",
+                      {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]", "GroupNames=Staff", "Other=1",
+                       "Added=x", "[Last]", "Key=last"}},
+            WriteCase{"MissingKeyInLastSection",
+                      kTwoSections, "Last", "Added", "x",
+                      {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]", "GroupNames=Staff", "Other=1",
+                       "[Last]", "Key=last", "Added=x"}},
+            // The key keeps the spelling it has in the file.
+            WriteCase{"ExistingKey",
+                      kTwoSections, "TESSALINEINTEGRATION", "groupnames", "Staff,Sales",
+                      {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]", "GroupNames=Staff,Sales",
+                       "Other=1", "[Last]", "Key=last"}},
+            WriteCase{"EmptyValue",
+                      kTwoSections, "TessalineIntegration", "GroupNames", "",
+                      {"[Advanced]", "UserDllType=Sql", "[TessalineIntegration]", "GroupNames=", "Other=1",
+                       "[Last]", "Key=last"}}),
+        testing::ValuesIn(kLineEnds)),
+    WriteCaseName);
+
+// A last line without a line end gets one before anything is added after it.
+TEST(ProfileWriteUnended, AddsAfterTheLastLine)
+{
+    std::string path = ScratchPath("unended.ini");
+    WriteBytes(path, "[S]\r\nK=1");
+    ASSERT_TRUE(WritePrivateProfileStringA("S", "New", "2", path.c_str()));
+    EXPECT_EQ(LogicalLines(ReadBytes(path)), (std::vector<std::string>{"[S]", "K=1", "New=2"}));
+}
+
+} // namespace
