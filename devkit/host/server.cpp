@@ -97,6 +97,9 @@ asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
         // Over the cap the connection is closed at once, unanswered.
         if (tracker_.Full())
             continue;
+        // The extension answers in a header write and a body write; Nagle's
+        // algorithm would hold the second back until the client's delayed ACK.
+        socket.set_option(tcp::no_delay(true), error);
         if (https)
             asio::co_spawn(io_, ServeHttps(std::move(socket), tls_, host_), asio::detached);
         else

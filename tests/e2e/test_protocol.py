@@ -1,0 +1,123 @@
+"""The extension behind the host, as clients see it, and the answers the host
+gives itself to requests that never reach the extension."""
+
+import re
+import subprocess
+import unittest
+
+import devhost
+from devhost import ADMIN, SAMPLE_ACCOUNTS, form_headers, request
+
+AUTH_ANN = "cmd=auth&user=ann.lee%40example.com&pass=ann-pass"
+SUCCEEDED = b'{"succeeded": true}\r\n'
+FAILED = b'{"succeeded": false}\r\n'
+
+
+def setUpModule():
+    global host
+    # A read-ahead shorter than almost every body: the extension reads the rest through ReadClient.
+    host = devhost.DevHost("--read-ahead", "16")
+
+
+def tearDownModule():
+    exit_code = host.stop()
+    host.__exit__(None)
+    assert exit_code == 0, exit_code
+
+
+def raw_exchange(data):
+    """Sends the bytes over TLS as they are and returns all that comes back."""
+    with host.tls_socket() as sock:
+        sock.sendall(data)
+        return devhost.read_until_closed(sock)
+
+
+class ExtensionAnswers(unittest.TestCase):
+    def test_answers_by_transport_method_and_credentials(self):
+        cases = [
+            # (name, connection, method, body, credentials, status, header that must be there, body)
+            ("plain HTTP", host.http, "POST", "cmd=list", ADMIN, 403, None, None),
+            ("GET", host.https, "GET", None, ADMIN, 405, ("Allow", "POST"), None),
+            ("no credentials", host.https, "POST", "cmd=list", None, 401, ("WWW-Authenticate", "Basic"), None),
+            ("wrong caller password", host.https, "POST", "cmd=list", (ADMIN[0], "nope"), 401,
+             ("WWW-Authenticate", "Basic"), None),
+            ("auth right password", host.https, "POST", AUTH_ANN, ADMIN, 200, None, SUCCEEDED),
+            ("auth wrong password", host.https, "POST", AUTH_ANN + "x", ADMIN, 200, None, FAILED),
+            ("auth disabled account", host.https, "POST", "cmd=auth&user=old.staff@example.com&pass=old-pass",
+             ADMIN, 200, None, FAILED),
+            ("body far past the read-ahead", host.https, "POST", AUTH_ANN + "&pad=" + "x" * 3000, ADMIN, 200,
+             None, SUCCEEDED),
+            ("unknown command", host.https, "POST", "cmd=nothing", ADMIN, 400, None, None),
+        ]
+        for name, connect, method, body, credentials, status, header, expected_body in cases:
+            with self.subTest(name):
+                got_status, headers, got_body = request(connect(), method, body, form_headers(credentials))
+                self.assertEqual(got_status, status, got_body)
+                if header:
+                    self.assertTrue(headers.get(header[0], "").startswith(header[1]), headers)
+                if expected_body is not None:
+                    self.assertEqual(got_body, expected_body)
+
+    def test_chunked_body_reaches_the_extension_whole(self):
+        chunks = iter([b"cmd=auth&user=ann.lee", b"%40example.com", b"&pass=ann-pass"])
+        status, _, body = request(host.https(), "POST", chunks, form_headers())
+        self.assertEqual((status, body), (200, SUCCEEDED))
+
+    def test_list_with_curl_is_strict_utf8_json_of_the_sample(self):
+        finished = subprocess.run(["curl", "--silent", "--show-error", "--insecure", "--fail",
+                                   "--user", ":".join(ADMIN), "--data", "cmd=list", host.url()],
+                                  capture_output=True, timeout=60, check=True)
+        self.assertEqual(devhost.listed_accounts(finished.stdout), SAMPLE_ACCOUNTS)
+
+    def test_head_gets_headers_and_no_body(self):
+        answer = raw_exchange(b"HEAD /TessalineIntegration.dll HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        head, _, rest = answer.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.1 405 "), answer)
+        self.assertRegex(head, rb"\r\nContent-Length: [1-9]")
+        self.assertEqual(rest, b"")
+
+    def test_expect_continue_gets_continue_then_the_answer(self):
+        body = AUTH_ANN.encode()
+        headers = "".join(f"{name}: {value}\r\n" for name, value in form_headers().items())
+        with host.tls_socket() as sock:
+            sock.sendall(f"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: {len(body)}\r\n"
+                         f"Expect: 100-continue\r\n{headers}\r\n".encode())
+            self.assertEqual(sock.recv(100), b"HTTP/1.1 100 Continue\r\n\r\n")
+            sock.sendall(body)
+            answer = devhost.read_until_closed(sock)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK\r\n"), answer)
+        self.assertTrue(answer.endswith(SUCCEEDED), answer)
+
+
+class HostAnswers(unittest.TestCase):
+    def test_requests_the_host_refuses_itself(self):
+        cases = [
+            ("malformed request line", b"GARBAGE\r\n\r\n", 400),
+            ("malformed header", b"POST / HTTP/1.1\r\nHost localhost\r\n\r\n", 400),
+            ("bad content length", b"POST / HTTP/1.1\r\nContent-Length: 12x\r\n\r\n", 400),
+            ("body over 1 MiB, refused before it is sent", b"POST / HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n",
+             413),
+            ("header over its limit", b"POST / HTTP/1.1\r\nX-Filler: " + b"f" * 20000 + b"\r\n\r\n", 431),
+        ]
+        for name, data, status in cases:
+            with self.subTest(name):
+                answer = raw_exchange(data)
+                self.assertTrue(answer.startswith(b"HTTP/1.1 %d " % status), answer)
+                self.assertIn(b"\r\nConnection: close\r\n", answer)
+                # The extension answers in HTML; the host in plain text.
+                self.assertIn(b"\r\nContent-Type: text/plain\r\n", answer)
+
+    def test_access_log_has_a_line_per_request(self):
+        request(host.https(), "POST", AUTH_ANN, form_headers())
+        request(host.https(), "GET", None, form_headers())
+        raw_exchange(b"GARBAGE\r\n\r\n")
+        lines = host.access_log()[-3:]
+        patterns = [r"POST /TessalineIntegration\.dll 200 \d+ ", r"GET /TessalineIntegration\.dll 405 \d+ ",
+                    r"- - 400 \d+ "]
+        for line, pattern in zip(lines, patterns):
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 " + pattern +
+                             r"\d+\.\d{3}ms$")
+
+
+if __name__ == "__main__":
+    devhost.main()
