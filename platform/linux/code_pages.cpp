@@ -180,18 +180,18 @@ int Utf16ToWindows1252(const WCHAR* source, int length, LPCCH defaultChar, LPBOO
                        Output<char>& output)
 {
     char substitute = defaultChar ? *defaultChar : '?';
-    bool usedDefault = false;
+    BOOL ignored;
+    LPBOOL usedDefault = usedDefaultChar ? usedDefaultChar : &ignored;
+    *usedDefault = FALSE;
     for (int index = 0; index < length; ++index) {
         int byte = ToWindows1252(source[index]);
         if (byte < 0) {
-            usedDefault = true;
+            *usedDefault = TRUE;
             byte = static_cast<unsigned char>(substitute);
         }
         if (!output.Put(static_cast<char>(byte)))
             return 0;
     }
-    if (usedDefaultChar)
-        *usedDefaultChar = usedDefault ? TRUE : FALSE;
     return output.count();
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,7 +159,7 @@ DWORD CopyValue(std::string_view value, LPSTR result, DWORD size)
     size_t count = value.size() < size - 1 ? value.size() : size - 1;
     if (quoted && size >= value.size() && count > 0)
         --count;
-    memcpy(result, value.data(), count);
+    std::copy_n(value.data(), count, result);
     result[count] = '\0';
     return static_cast<DWORD>(count);
 }

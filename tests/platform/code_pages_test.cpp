@@ -234,7 +234,9 @@ TEST(CodePageLengths, ZeroAsksForTheSizeAndTooSmallFails)
     BOOL usedDefault = FALSE;
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &usedDefault), 5);
     EXPECT_TRUE(usedDefault);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, 4, nullptr, nullptr), 0);
+    usedDefault = FALSE;
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, 4, nullptr, &usedDefault), 0);
+    EXPECT_TRUE(usedDefault);
 }
 
 } // namespace

@@ -28,8 +28,10 @@ const std::vector<std::string> kSettings = {
     "Empty=",
     "OnlyQuote=\"",
     "NoEquals",
-    "[Other]",
+    "  [Other]  ",
     "GroupNames=other",
+    "[advanced]",
+    "Second=2",
 };
 
 struct ReadCase {
@@ -63,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
             ReadCase{"ADVANCED", "userdlltype", "", 16, "Sql"},
             ReadCase{"tessalineintegration", "GROUPNAMES", "", 64, "Staff,Sales"},
             ReadCase{"Other", "GroupNames", "", 64, "other"},
+            // Names are looked up without their surrounding white space.
+            ReadCase{" Advanced\t", " UserDllType ", "", 16, "Sql"},
+            // Only the first section of a name counts.
+            ReadCase{"Advanced", "Second", "dflt", 64, "dflt"},
             ReadCase{"TessalineIntegration", "Indented", "", 64, "a = b"},
             // One pair of matching quotes goes; what they enclose stays as it is.
             ReadCase{"TessalineIntegration", "Double", "", 64, "  padded  "},

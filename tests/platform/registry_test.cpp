@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"Software\\Norvane\\VelmoraTest", "AppPath", REG_SZ, "C:\\Velmora\\App\0"s},
         // Key paths and value names compare without regard to letter case.
         ValueCase{"SOFTWARE\\norvane\\velmoraTEST", "apppath", REG_SZ, "C:\\Velmora\\App\0"s},
+        // A trailing backslash names the same key.
+        ValueCase{"Software\\Norvane\\VelmoraTest\\", "AppPath", REG_SZ, "C:\\Velmora\\App\0"s},
         ValueCase{"Software\\Norvane\\VelmoraTest", "Quoted", REG_SZ, "say \"hi\"\0"s},
         ValueCase{"Software\\Norvane\\VelmoraTest", "Empty", REG_SZ, "\0"s},
         // 253 characters and their terminating zero fill the buffer exactly.
