@@ -21,7 +21,7 @@ LAY_OUT = os.path.join(REPOSITORY, "devkit", "sample", "lay-out.sh")
 ADMIN = ("admin@example.com", "admin-pass")
 
 # Set from the command line by main().
-PATHS = argparse.Namespace(host=None, extension=None, userlib=None)
+PATHS = argparse.Namespace(host=None, extension=None, userlib=None, probe=None)
 
 
 def main():
@@ -30,8 +30,10 @@ def main():
     parser.add_argument("--host", required=True)
     parser.add_argument("--extension", required=True)
     parser.add_argument("--userlib")
+    parser.add_argument("--probe")
     known, rest = parser.parse_known_args()
-    PATHS.host, PATHS.extension, PATHS.userlib = known.host, known.extension, known.userlib
+    for name, value in vars(known).items():
+        setattr(PATHS, name, value)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
@@ -52,17 +54,14 @@ def run_host(arguments, registry, timeout=60):
 class DevHost:
     """A running host serving the sample over HTTPS and plain HTTP, on ports of its choosing."""
 
-    def __init__(self, *extra_arguments, accounts_file=None):
+    def __init__(self, *extra_arguments, extension=None):
         self.directory = tempfile.TemporaryDirectory(prefix="devhost-e2e-")
         root = self.directory.name
         self.sample = os.path.join(root, "sample")
         registry = lay_out_sample(self.sample)
-        if accounts_file:
-            with open(os.path.join(self.sample, "Accounts.txt"), "w") as accounts:
-                accounts.write(accounts_file)
         self.log_path = os.path.join(root, "access.log")
         self.stderr_lines = []
-        arguments = [PATHS.host, "--extension", PATHS.extension, "--listen", "127.0.0.1:0",
+        arguments = [PATHS.host, "--extension", extension or PATHS.extension, "--listen", "127.0.0.1:0",
                      "--http-listen", "127.0.0.1:0", "--state-dir", os.path.join(root, "state"),
                      *extra_arguments]
         environment = dict(os.environ, VELMORA_REGISTRY_FILE=registry)
