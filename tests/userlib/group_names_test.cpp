@@ -50,6 +50,12 @@ struct EnsureCase {
     bool reset;
 };
 
+// Names the case in test output.
+void PrintTo(const EnsureCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class EnsureAtLoad : public ExtensionLoadTest, public testing::WithParamInterface<EnsureCase> {};
 
 TEST_P(EnsureAtLoad, ResetsOnlyTheAbsentMarker)
@@ -78,6 +84,12 @@ struct SplitCase {
     const char* stored;
     GroupNameList names;
 };
+
+// Names the case in test output.
+void PrintTo(const SplitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class GroupNamesSplit : public ExtensionLoadTest, public testing::WithParamInterface<SplitCase> {};
 

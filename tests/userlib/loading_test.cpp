@@ -64,6 +64,12 @@ struct RefusalCase {
     bool libraryInstalled;
 };
 
+// Names the case in test output.
+void PrintTo(const RefusalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Refusal : public ExtensionLoadTest, public testing::WithParamInterface<RefusalCase> {
 protected:
     void WriteKey(Key key)
@@ -134,6 +140,12 @@ struct LibraryPathCase {
     const char* libraryType;
     BOOL loads;
 };
+
+// Names the case in test output.
+void PrintTo(const LibraryPathCase& c, std::ostream* os)
+{
+    *os << c.length << " " << c.libraryType;
+}
 
 class LibraryPathLength : public ExtensionLoadTest, public testing::WithParamInterface<LibraryPathCase> {};
 

@@ -116,6 +116,12 @@ struct BrokenLine {
     std::string address;
 };
 
+// Names the case in test output.
+void PrintTo(const BrokenLine& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class AccountsFileRule : public StandIn, public testing::WithParamInterface<BrokenLine> {};
 
 TEST_P(AccountsFileRule, SkipsTheBrokenLineOnly)
