@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
@@ -37,13 +38,27 @@ std::string DirectoryOf(const std::string& path)
     return std::filesystem::absolute(path).parent_path().string();
 }
 
+tcp::endpoint EndpointOf(const ListenAddress& address)
+{
+    boost::system::error_code error;
+    asio::ip::address ip = asio::ip::make_address(address.host, error);
+    if (error)
+        throw std::runtime_error("cannot listen on " + address.host + ": an IPv4 or IPv6 address is needed");
+    return {ip, address.port};
+}
+
 void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* scheme)
 {
-    tcp::endpoint endpoint(asio::ip::make_address(address.host), address.port);
-    acceptor.open(endpoint.protocol());
-    acceptor.set_option(tcp::acceptor::reuse_address(true));
-    acceptor.bind(endpoint);
-    acceptor.listen(asio::socket_base::max_listen_connections);
+    tcp::endpoint endpoint = EndpointOf(address);
+    try {
+        acceptor.open(endpoint.protocol());
+        acceptor.set_option(tcp::acceptor::reuse_address(true));
+        acceptor.bind(endpoint);
+        acceptor.listen(asio::socket_base::max_listen_connections);
+    } catch (const boost::system::system_error& error) {
+        throw std::runtime_error("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
+                                 error.code().message());
+    }
 
     tcp::endpoint bound = acceptor.local_endpoint();
     std::string host = bound.address().to_string();

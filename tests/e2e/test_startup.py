@@ -1,6 +1,7 @@
 """Starting the host: what it refuses, and what it makes on first use."""
 
 import os
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -31,6 +32,22 @@ class Startup(unittest.TestCase):
                     self.assertEqual(finished.returncode, code, finished.stderr)
                     self.assertIn(message, finished.stderr)
                     self.assertNotIn("listening on", finished.stderr)
+
+    def test_listener_problems_name_the_address(self):
+        with socket.socket() as taken, tempfile.TemporaryDirectory() as state:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            port = taken.getsockname()[1]
+            cases = [
+                (f"127.0.0.1:{port}", f"cannot listen on 127.0.0.1:{port}: Address already in use"),
+                ("localhost:0", "cannot listen on localhost: an IPv4 or IPv6 address is needed"),
+            ]
+            for address, message in cases:
+                with self.subTest(address):
+                    finished = devhost.run_host(["--extension", PATHS.probe, "--listen", address,
+                                                 "--state-dir", state], "")
+                    self.assertEqual(finished.returncode, 1)
+                    self.assertIn(message, finished.stderr)
 
     def test_refusal_names_the_registry_file(self):
         with tempfile.TemporaryDirectory() as root:
