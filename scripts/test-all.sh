@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds and tests every preset: Linux, Linux with sanitizers, Windows x64
-# under Wine.
+# under Wine; the concurrent-request tests also under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh
@@ -10,6 +10,11 @@ for preset in linux linux-asan; do
     cmake --build --preset "$preset"
     ctest --preset "$preset" -j "$(nproc)"
 done
+
+# The concurrent-request tests once more, under ThreadSanitizer.
+cmake --preset linux-tsan
+cmake --build --preset linux-tsan
+ctest --preset linux-tsan
 
 # One warm Wine server for the whole Windows run; its prefix lives in the build tree.
 cmake --preset windows-x64
