@@ -38,6 +38,12 @@ struct TransportCase {
     const char* status;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const TransportCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Transport : public testing::TestWithParam<TransportCase> {};
 
 TEST_P(Transport, AnswersByHttpsThenMethod)

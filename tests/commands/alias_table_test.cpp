@@ -50,6 +50,12 @@ struct FileCase {
     Rows rows;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const FileCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class AliasFile : public testing::TestWithParam<FileCase> {};
 
 TEST_P(AliasFile, GivesItsRows)

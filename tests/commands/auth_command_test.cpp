@@ -20,6 +20,12 @@ struct AuthCase {
     std::vector<std::string> calls; // after caller authentication
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const AuthCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 const std::vector<std::string> kFull = {"VL_GetByEmail", "VL_GetIsDisabled", "VL_GetIsFrozen", "VL_ValidateUser",
                                         "VL_GetFree"};
 const std::vector<std::string> kNotValidated = {"VL_GetByEmail", "VL_GetIsDisabled", "VL_GetIsFrozen",

@@ -115,6 +115,12 @@ struct NameCase {
     std::string json;     // as written in the body
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ListFullName : public ListCommand, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(ListFullName, IsWrittenAsEscapedUtf8)

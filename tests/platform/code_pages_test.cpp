@@ -112,6 +112,12 @@ struct AnsiCase {
     bool usedDefault;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const AnsiCase& c, std::ostream* os)
+{
+    *os << c.unit;
+}
+
 class AnsiWithoutBestFit : public AnsiCodePage, public testing::WithParamInterface<AnsiCase> {};
 
 // A character without its own 1252 byte becomes the default character, never a look-alike.
@@ -141,6 +147,12 @@ struct Utf8Case {
     std::string bytes;
     Units units; // as decoded without MB_ERR_INVALID_CHARS
 };
+
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const Utf8Case& c, std::ostream* os)
+{
+    *os << testing::PrintToString(c.bytes);
+}
 
 class InvalidUtf8 : public testing::TestWithParam<Utf8Case> {};
 

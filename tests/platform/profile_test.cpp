@@ -42,6 +42,12 @@ struct ReadCase {
     const char* expected; // the return value is its length
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << testing::PrintToString(std::string(c.section) + "/" + c.key);
+}
+
 class ProfileRead : public testing::TestWithParam<std::tuple<ReadCase, const char*>> {};
 
 TEST_P(ProfileRead, GivesTheTrimmedValueOrTheDefault)
@@ -111,6 +117,12 @@ struct WriteCase {
     const char* value;
     std::vector<std::string> after;
 };
+
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const WriteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ProfileWrite : public testing::TestWithParam<std::tuple<WriteCase, const char*>> {};
 

@@ -76,6 +76,12 @@ struct ValueCase {
     std::string data;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const ValueCase& c, std::ostream* os)
+{
+    *os << testing::PrintToString(std::string(c.key) + "/" + (c.name ? c.name : "@"));
+}
+
 class RegistryValues : public RegistryFile, public testing::WithParamInterface<ValueCase> {};
 
 TEST_P(RegistryValues, ReadThroughTheExtensionsBuffer)

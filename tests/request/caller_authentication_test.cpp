@@ -21,6 +21,12 @@ struct AuthCase {
     std::vector<std::string> calls;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const AuthCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 const std::vector<std::string> kAllFour = {"VL_GetByEmail", "VL_GetIsDisabled", "VL_GetWebConfigBit",
                                            "VL_ValidateUser", "VL_GetFree"};
 

@@ -15,6 +15,12 @@ struct DecodeCase {
     std::string expected; // up to the first zero byte the decoder wrote
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const DecodeCase& c, std::ostream* os)
+{
+    *os << testing::PrintToString(c.input);
+}
+
 std::string Decoded(std::string text, void (*decode)(char*))
 {
     text.push_back('\0');

@@ -36,6 +36,12 @@ struct ContentTypeCase {
     bool accepted;
 };
 
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const ContentTypeCase& c, std::ostream* os)
+{
+    *os << testing::PrintToString(std::string(c.contentType));
+}
+
 class FormContentType : public Form, public testing::WithParamInterface<ContentTypeCase> {};
 
 TEST_P(FormContentType, AcceptsOnlyTheUrlEncodedForm)
@@ -68,6 +74,12 @@ struct SizeCase {
     size_t size;
     bool accepted;
 };
+
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const SizeCase& c, std::ostream* os)
+{
+    *os << c.size;
+}
 
 class FormSize : public Form, public testing::WithParamInterface<SizeCase> {};
 
@@ -103,6 +115,12 @@ struct DeliveryCase {
     DWORD readChunk;
     int readCalls;
 };
+
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const DeliveryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FormDelivery : public Form, public testing::WithParamInterface<DeliveryCase> {};
 
@@ -157,6 +175,12 @@ struct PairsCase {
     std::vector<std::pair<std::string, std::string>> parameters;
     CommandKind command;
 };
+
+// Printed by name, so that test names stay the same from run to run.
+void PrintTo(const PairsCase& c, std::ostream* os)
+{
+    *os << testing::PrintToString(c.body);
+}
 
 // Runs the form stage alone, on a context of its own, to see its parameters.
 class FormPairs : public Form, public testing::WithParamInterface<PairsCase> {};
