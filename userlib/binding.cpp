@@ -95,4 +95,6 @@ void ReleaseUserLibrary()
         FreeLibrary(gLibrary);
         gLibrary = nullptr;
     }
+    // A stray call after unloading then meets an empty slot, not unmapped code.
+    gUserLibrary = BindingTable{};
 }
