@@ -156,10 +156,13 @@ TEST(ExtensionFrame, VersionRecordIsFilledEvenWhenLoadingFails)
     EXPECT_STREQ(version.lpszExtensionDesc, "Velmora Tessaline Integration DLL");
 }
 
-TEST(ExtensionFrame, TerminateAlwaysAgrees)
+TEST(ExtensionFrame, TerminateAlwaysAgreesAndLeavesNothingToCall)
 {
+    FakeUserLibrary library;
     for (DWORD flags : {0u, 1u, 2u, 0xFFFFFFFFu})
         EXPECT_EQ(TerminateExtension(flags), TRUE);
+    EXPECT_EQ(gUserLibrary.VL_GetIsFrozen, nullptr);
+    EXPECT_EQ(gUserLibrary.VL_GetByEmail, nullptr);
 }
 
 } // namespace
