@@ -1,5 +1,7 @@
 #include "platform/linux/registry.h"
 
+#include "platform/linux/ascii_text.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -26,24 +28,9 @@ constexpr char kDefaultRegistryFile[] = "/etc/velmora/registry.reg";
 constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
 constexpr char kWhitespace[] = " \t\r";
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t index = 0; index < a.size(); ++index)
-        if (LowerAscii(a[index]) != LowerAscii(b[index]))
-            return false;
-    return true;
-}
-
 std::string_view Trimmed(std::string_view text)
 {
-    size_t first = text.find_first_not_of(kWhitespace);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kWhitespace) - first + 1);
+    return TrimmedOf(text, kWhitespace);
 }
 
 std::string ReadRegistryFile()
