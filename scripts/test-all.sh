@@ -22,6 +22,7 @@ cmake --build --preset windows-x64
 TESSALINE_WINEPREFIX="$PWD/build/windows-x64/wineprefix"
 export TESSALINE_WINEPREFIX WINEPREFIX="$TESSALINE_WINEPREFIX" WINEDEBUG=-all
 # Started apart from ctest, so that no Wine service holds a test's output open.
+mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot -i </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
