@@ -1,6 +1,6 @@
 #include "commands/alias_table.h"
 
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 #include "platform/win32.h"
 #include "userlib/user_library.h"
 

@@ -1,6 +1,6 @@
 // The auth command: do this address and password belong to a usable account?
 // It answers yes or no, never why.
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 #include "extension/request_context.h"
 #include "userlib/user_library.h"
 

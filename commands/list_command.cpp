@@ -1,7 +1,7 @@
 // The list command: every listable account as a JSON array, with its full
 // name and every address that reaches it.
 #include "commands/alias_table.h"
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 #include "extension/request_context.h"
 #include "userlib/settings.h"
 #include "userlib/user_library.h"

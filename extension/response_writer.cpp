@@ -1,6 +1,6 @@
 #include "extension/request_context.h"
 
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 
 #include <charconv>
 #include <cstdint>

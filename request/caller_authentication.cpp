@@ -1,6 +1,6 @@
 // Every caller proves itself with Basic credentials of an enabled account
 // that holds web-configuration permission 4.
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 #include "extension/request_context.h"
 #include "request/base64.h"
 #include "userlib/user_library.h"

@@ -1,6 +1,6 @@
 // The posted form: a URL-encoded body of 1 to 4096 bytes, cut into
 // name/value pairs, whose first "cmd" parameter selects the command.
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 #include "extension/request_context.h"
 #include "request/percent_decoding.h"
 

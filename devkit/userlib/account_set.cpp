@@ -1,6 +1,6 @@
 #include "devkit/userlib/account_set.h"
 
-#include "extension/ascii.h"
+#include "platform/ascii.h"
 
 namespace {
 

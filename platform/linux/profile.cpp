@@ -114,12 +114,12 @@ Location Find(const ProfileFile& file, std::string_view section, std::string_vie
         if (SectionName(line, name)) {
             if (inSection)
                 break;
-            inSection = EqualsIgnoringCase(name, section);
+            inSection = EqualsIgnoringAsciiCase(name, section);
             if (inSection)
                 location.section = location.lastContent = index;
         } else if (inSection && !Trimmed(line).empty()) {
             location.lastContent = index;
-            if (location.key == kNone && EqualsIgnoringCase(KeyName(line), key))
+            if (location.key == kNone && EqualsIgnoringAsciiCase(KeyName(line), key))
                 location.key = index;
         }
     }

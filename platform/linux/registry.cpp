@@ -73,7 +73,7 @@ bool ParseDword(std::string_view text, std::string& data)
     size_t digits = 0;
     uint32_t value = 0;
     for (; digits < text.size() && digits < 9; ++digits) {
-        char c = LowerAscii(text[digits]);
+        char c = AsciiLower(text[digits]);
         int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
         if (digit < 0)
             break;
@@ -115,7 +115,7 @@ bool ParseValueLine(std::string_view line, RegistryValue& value, bool& deletes)
 void SetValue(std::vector<RegistryValue>& values, RegistryValue value, bool deletes)
 {
     for (auto it = values.begin(); it != values.end(); ++it) {
-        if (EqualsIgnoringCase(it->name, value.name)) {
+        if (EqualsIgnoringAsciiCase(it->name, value.name)) {
             values.erase(it);
             break;
         }
@@ -150,10 +150,10 @@ bool LoadKey(std::string_view text, std::string_view path, std::vector<RegistryV
             continue;
         } else if (line[0] == '[' && line.back() == ']') {
             std::string_view name = line.substr(1, line.size() - 2);
-            inKey = EqualsIgnoringCase(name, path);
+            inKey = EqualsIgnoringAsciiCase(name, path);
             found = found || inKey ||
                     (name.size() > path.size() && name[path.size()] == '\\' &&
-                     EqualsIgnoringCase(name.substr(0, path.size()), path));
+                     EqualsIgnoringAsciiCase(name.substr(0, path.size()), path));
         } else if (inKey) {
             RegistryValue value{};
             bool deletes = false;
@@ -196,7 +196,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
         return ERROR_INVALID_PARAMETER;
     std::string_view name = valueName ? valueName : "";
     for (const RegistryValue& value : key->values) {
-        if (!EqualsIgnoringCase(value.name, name))
+        if (!EqualsIgnoringAsciiCase(value.name, name))
             continue;
         if (type)
             *type = value.type;

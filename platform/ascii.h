@@ -1,4 +1,4 @@
-// Comparisons of protocol words: only the ASCII letters A-Z and a-z fold,
+// Comparisons of names and protocol words: only the ASCII letters A-Z and a-z fold,
 // whatever the locale.
 #pragma once
 
