@@ -1,5 +1,6 @@
 // The host-facing frame: transport and method checks, the exact bytes of
 // every answer, the version record, and containment of failures.
+#include "extension/request_context.h"
 #include "tests/fake_host.h"
 #include "tests/fake_user_library.h"
 
@@ -118,6 +119,21 @@ TEST(ResponseWriter, HeadGetsTheSameHeadersAndNoBody)
     EXPECT_EQ(answer.status, "405 Method Not Allowed");
     EXPECT_NE(answer.headers.find("Content-Length: 113\r\n"), std::string::npos);
     EXPECT_TRUE(answer.writes.empty());
+}
+
+TEST(ResponseWriter, BodyTooLongForOneWriteIsAnInternalError)
+{
+    // WriteClient counts in 32 bits; the writer refuses before it reads a byte.
+    FakeHost host;
+    HostAnswer answer = host.RunWith([](EXTENSION_CONTROL_BLOCK* ecb) -> DWORD {
+        static const char byte = 'x';
+        RequestContext(ecb).SendResponse("200 OK", "text/json; charset=UTF-8",
+                                         std::string_view(&byte, size_t{1} << 32));
+        return HSE_STATUS_SUCCESS;
+    });
+    EXPECT_EQ(answer.headerCalls, 1);
+    EXPECT_EQ(answer.status, "500 Internal Server Error");
+    EXPECT_EQ(answer.Body().size(), 117u);
 }
 
 TEST(ExtensionFrame, EmptyBindingTableIsAnsweredWithInternalError)
