@@ -1,7 +1,7 @@
 // The auth command: do this address and password belong to a usable account?
 // It answers yes or no, never why.
-#include "platform/ascii.h"
 #include "extension/request_context.h"
+#include "platform/ascii.h"
 #include "userlib/user_library.h"
 
 #include <cstring>
@@ -72,7 +72,7 @@ void RequestContext::RunAuthCommand()
     const BindingTable& lib = gUserLibrary;
     if (!AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetIsFrozen, lib.VL_ValidateUser,
                   lib.VL_GetFree)) {
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
         return;
     }
 

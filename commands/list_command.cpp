@@ -1,8 +1,8 @@
 // The list command: every listable account as a JSON array, with its full
 // name and every address that reaches it.
 #include "commands/alias_table.h"
-#include "platform/ascii.h"
 #include "extension/request_context.h"
+#include "platform/ascii.h"
 #include "userlib/settings.h"
 #include "userlib/user_library.h"
 
@@ -91,7 +91,7 @@ void RequestContext::RunListCommand()
     const BindingTable& lib = gUserLibrary;
     if (!AllBound(lib.VL_GetDBPath, lib.VL_FindFirst, lib.VL_FindNext, lib.VL_FindClose, lib.VL_GetEmail,
                   lib.VL_GetFullName, lib.VL_GroupFindMember)) {
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
         return;
     }
 
@@ -101,7 +101,7 @@ void RequestContext::RunListCommand()
     UserHandle user = kNoUser;
     int64_t search = lib.VL_FindFirst(&user);
     if (search == kNoSearch) {
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
         return;
     }
 

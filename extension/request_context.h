@@ -40,8 +40,9 @@ public:
 
     void SendResponse(const char* status, const char* contentType, std::string_view body);
     void SendErrorPage(const char* status, const char* message);
-    // The answer to anything that went wrong inside the extension itself;
-    // sent only when nothing has been sent yet.
+    // The answer to anything that went wrong inside the extension itself.
+    void SendInternalError();
+    // The same, sent only when nothing has been sent yet.
     void SendInternalErrorIfUnanswered();
 
     bool AuthenticateCaller();

@@ -41,7 +41,7 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
 {
     // WriteClient takes a 32-bit count; a body it cannot carry whole is not sent cut short.
     if (body.size() > UINT32_MAX) {
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
         return;
     }
 
@@ -75,8 +75,13 @@ void RequestContext::SendErrorPage(const char* status, const char* message)
     SendResponse(status, "text/html", page);
 }
 
+void RequestContext::SendInternalError()
+{
+    SendErrorPage("500 Internal Server Error", "Internal server error");
+}
+
 void RequestContext::SendInternalErrorIfUnanswered()
 {
     if (!answered_)
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
 }

@@ -1,7 +1,7 @@
 // Every caller proves itself with Basic credentials of an enabled account
 // that holds web-configuration permission 4.
-#include "platform/ascii.h"
 #include "extension/request_context.h"
+#include "platform/ascii.h"
 #include "request/base64.h"
 #include "userlib/user_library.h"
 
@@ -57,7 +57,7 @@ bool RequestContext::AuthenticateCaller()
     const BindingTable& lib = gUserLibrary;
     if (!AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetWebConfigBit, lib.VL_ValidateUser,
                   lib.VL_GetFree)) {
-        SendErrorPage("500 Internal Server Error", "Internal server error");
+        SendInternalError();
         return false;
     }
 

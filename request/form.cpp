@@ -1,7 +1,7 @@
 // The posted form: a URL-encoded body of 1 to 4096 bytes, cut into
 // name/value pairs, whose first "cmd" parameter selects the command.
-#include "platform/ascii.h"
 #include "extension/request_context.h"
+#include "platform/ascii.h"
 #include "request/percent_decoding.h"
 
 #include <cstring>
