@@ -1,21 +1,8 @@
 #include "request/percent_decoding.h"
 
+#include "platform/ascii.h"
+
 #include <cstring>
-
-namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 void PercentDecode(char* text)
 {
@@ -30,8 +17,8 @@ void PercentDecode(char* text)
             continue;
         }
         if (*read == '%') {
-            int high = HexValue(read[1]);
-            int low = high < 0 ? -1 : HexValue(read[2]);
+            int high = HexDigitValue(read[1]);
+            int low = high < 0 ? -1 : HexDigitValue(read[2]);
             if (low >= 0) {
                 *write++ = static_cast<char>(high * 16 + low);
                 read += 3;

@@ -1,5 +1,6 @@
 #include "devkit/userlib/account_file.h"
 
+#include "platform/ascii.h"
 #include "platform/win32.h"
 
 #include <algorithm>
@@ -34,17 +35,6 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
     }
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Resolves \xHH and \\ in a trimmed field; nothing on any other backslash.
 std::optional<std::string> Decoded(std::string_view raw)
 {
@@ -57,9 +47,9 @@ std::optional<std::string> Decoded(std::string_view raw)
         } else if (raw.substr(i + 1, 1) == "\\") {
             text += '\\';
             ++i;
-        } else if (raw.substr(i + 1, 1) == "x" && i + 3 < raw.size() && HexDigit(raw[i + 2]) >= 0 &&
-                   HexDigit(raw[i + 3]) >= 0) {
-            text += static_cast<char>(HexDigit(raw[i + 2]) * 16 + HexDigit(raw[i + 3]));
+        } else if (raw.substr(i + 1, 1) == "x" && i + 3 < raw.size() && HexDigitValue(raw[i + 2]) >= 0 &&
+                   HexDigitValue(raw[i + 3]) >= 0) {
+            text += static_cast<char>(HexDigitValue(raw[i + 2]) * 16 + HexDigitValue(raw[i + 3]));
             i += 3;
         } else {
             return std::nullopt;
