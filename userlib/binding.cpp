@@ -75,7 +75,9 @@ bool BindUserLibrary()
     if (length < 0 || static_cast<size_t>(length) >= sizeof libraryPath)
         return false;
 
-    gLibrary = LoadLibraryA(libraryPath);
+    // The library's own DLLs are then found beside it, where the mail server's
+    // programs find them, not beside the web server's program.
+    gLibrary = LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!gLibrary)
         return false;
 
