@@ -1,0 +1,74 @@
+#include "doctor/options.h"
+
+const char kDoctorHelp[] =
+    "Usage: tessaline-doctor [--json] [--check-caller ADDRESS] [--check-auth ADDRESS]\n"
+    "                        [--account NAME]\n"
+    "\n"
+    "Says whether the Tessaline integration extension would load on this machine,\n"
+    "and why not, by running its loading steps with its own code: the mail\n"
+    "server's registry key, AppPath and IniPath, [Advanced] UserDllType, the user\n"
+    "library's path, loading it, every entry point, the settings file and its\n"
+    "[TessalineIntegration] GroupNames, the groups and accounts that list would\n"
+    "show, and the alias file.\n"
+    "\n"
+    "It only reads. It never writes the settings file or anything else; where the\n"
+    "extension would add GroupNames on its first load, it says so instead.\n"
+    "\n"
+    "Options:\n"
+    "  --check-caller ADDRESS  ask a password (without echo; from standard input\n"
+    "                          when that is not a terminal) and say which of the\n"
+    "                          extension's caller checks would fail\n"
+    "  --check-auth ADDRESS    ask a password the same way and say what the auth\n"
+    "                          command would answer, and why\n"
+    "  --account NAME          say whether this account may read the program\n"
+    "                          folder, the alias file and the settings file, and\n"
+    "                          write the settings file\n"
+    "  --json                  print the report as one JSON object\n"
+    "  --help                  print this text\n"
+    "\n"
+    "Check results (\"caller\" and \"auth\" in JSON): ok, no-such-account, disabled,\n"
+    "no-permission-4, wrong-password, frozen, password-not-in-code-page; and\n"
+    "not-checked when the extension would not load.\n"
+    "\n"
+    "Exit status: 0 when the extension would load and every requested check\n"
+    "passes (warnings aside), 1 otherwise, 2 for a usage error.\n";
+
+namespace {
+
+bool TakeValue(const std::vector<std::string>& arguments, size_t& at, std::string& value, std::string& error)
+{
+    const std::string& option = arguments[at];
+    if (at + 1 >= arguments.size() || arguments[at + 1].empty()) {
+        error = option + " needs a value";
+        return false;
+    }
+    value = arguments[++at];
+    return true;
+}
+
+} // namespace
+
+bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& options, std::string& error)
+{
+    for (size_t at = 0; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
+        if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--help" || argument == "-h" || argument == "/?") {
+            options.help = true;
+        } else if (argument == "--check-caller") {
+            if (!TakeValue(arguments, at, options.checkCaller, error))
+                return false;
+        } else if (argument == "--check-auth") {
+            if (!TakeValue(arguments, at, options.checkAuth, error))
+                return false;
+        } else if (argument == "--account") {
+            if (!TakeValue(arguments, at, options.account, error))
+                return false;
+        } else {
+            error = "unknown argument: " + argument;
+            return false;
+        }
+    }
+    return true;
+}
