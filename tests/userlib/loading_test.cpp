@@ -171,4 +171,25 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LibraryPathLength,
                              return std::to_string(info.param.length) + (info.param.libraryType[0] ? "X" : "");
                          });
 
+#ifdef DEPENDENCY_LIBRARY
+// The library's own DLL lies beside it, in a folder that is neither on PATH
+// nor beside the test program: Windows finds it there only when the library
+// is loaded with the altered search path.
+TEST_F(ExtensionLoadTest, FindsTheLibrarysOwnDllBesideIt)
+{
+    fs::path library = server.InstallLibrary(server.appDirectory, "Dependent");
+    fs::copy_file(fs::path(DEPENDENCY_LIBRARY).make_preferred(), server.appDirectory / "VLDependency.dll");
+    server.WriteAccounts(kAdmin);
+    server.WriteMainSettings(server.mainSettings, "Dependent");
+    server.WriteRegistry(server.appDirectory, server.mainSettings);
+
+    ASSERT_EQ(LoadLibraryA(library.string().c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+    ASSERT_EQ(Load(), TRUE);
+    EXPECT_TRUE(IsLoaded(library));
+    EXPECT_EQ(reinterpret_cast<void*>(gUserLibrary.VL_GetIsFrozen), LoadedExport(library, "VL_GetIsFrozen"));
+}
+#endif
+
 } // namespace

@@ -1,8 +1,12 @@
 // A user library that lacks one entry point the extension cannot do
-// without, chosen when it is built; the extension must refuse it.
+// without, chosen when it is built; the extension must refuse it. Built with
+// IMPORTS_DEPENDENCY instead, it lacks nothing but needs a DLL of its own.
 #include "devkit/userlib/entry_points.h"
 
-#ifndef LACKS_RELOAD_USERS
+#ifdef IMPORTS_DEPENDENCY
+extern "C" __declspec(dllimport) int VL_DependencyAnswer(void);
+VL_EXPORT void VL_ReloadUsers(void) { VL_DependencyAnswer(); }
+#elif !defined(LACKS_RELOAD_USERS)
 VL_EXPORT void VL_ReloadUsers(void) {}
 #endif
 #ifndef LACKS_GET_IS_FROZEN

@@ -48,7 +48,8 @@ public:
 
     // Copies the built library of this type into the directory and returns
     // the copy's path: "NoFrozen" and "NoReload" each lack one entry point,
-    // every other type is the stand-in under that name.
+    // "Dependent" (Windows only) imports from a DLL of its own, every other
+    // type is the stand-in under that name.
     fs::path InstallLibrary(const fs::path& directory, const std::string& type) const;
 
     // A path under the layout of exactly this many characters, its parent
