@@ -37,6 +37,7 @@ inline FILE* OpenSharedForReading(const char* path) { return _fsopen(path, "rb",
 #include "platform/linux/profile.h"
 #include "platform/linux/dynamic_loading.h"
 #include "platform/linux/code_pages.h"
+#include "platform/linux/last_error.h"
 #include <stdio.h>
 #include <string.h>
 

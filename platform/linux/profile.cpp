@@ -1,8 +1,18 @@
 #include "platform/linux/profile.h"
 
 #include "platform/linux/ascii_text.h"
+#include "platform/linux/last_error.h"
+#include "platform/linux/system_calls.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -39,25 +49,69 @@ std::string_view Trimmed(std::string_view text)
     return TrimmedOf(text, kWhitespace);
 }
 
-// A missing file reads as an empty one.
-std::string ReadWhole(const char* path)
+bool ParentDirectoryExists(const char* path)
 {
-    std::string text;
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return text;
-    char block[4096];
-    size_t count;
-    while ((count = fread(block, 1, sizeof block, file)) > 0)
-        text.append(block, count);
-    fclose(file);
-    return text;
+    std::string parent = path;
+    size_t slash = parent.rfind('/');
+    parent = slash == kNone ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+    struct stat status;
+    return stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-ProfileFile Load(const char* path)
+// Fails, with the last error set as Windows sets it, unless the whole file
+// was read.
+bool ReadOpenFile(int file, std::string& text)
 {
-    ProfileFile file;
-    std::string text = ReadWhole(path);
+    struct stat status;
+    if (gSystemCalls.fstat(file, &status) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    char block[4096];
+    for (;;) {
+        ssize_t count = gSystemCalls.read(file, block, sizeof block);
+        if (count == 0)
+            return true;
+        if (count < 0 && errno != EINTR) {
+            SetLastError(ErrorFromErrno(errno));
+            return false;
+        }
+        if (count > 0)
+            text.append(block, static_cast<size_t>(count));
+    }
+}
+
+// The file's whole text. A missing file reads as an empty one and leaves
+// ERROR_FILE_NOT_FOUND (ERROR_PATH_NOT_FOUND when its directory is missing
+// too); a file that exists but cannot be read gives false, so that nobody
+// takes it for an empty one.
+bool ReadWhole(const char* path, std::string& text)
+{
+    text.clear();
+    int file = gSystemCalls.open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (file < 0) {
+        DWORD error = ErrorFromErrno(errno);
+        if (error == ERROR_FILE_NOT_FOUND && !ParentDirectoryExists(path))
+            error = ERROR_PATH_NOT_FOUND;
+        SetLastError(error);
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    bool read = ReadOpenFile(file, text);
+    gSystemCalls.close(file);
+    if (read)
+        SetLastError(ERROR_SUCCESS);
+    return read;
+}
+
+bool Load(const char* path, ProfileFile& file)
+{
+    std::string text;
+    if (!ReadWhole(path, text))
+        return false;
     std::string_view rest = text;
     if (rest.starts_with(kByteOrderMark)) {
         file.byteOrderMark = kByteOrderMark;
@@ -71,7 +125,7 @@ ProfileFile Load(const char* path)
         file.lines.push_back({std::string(rest.substr(0, end)), std::string(rest.substr(end, endLength))});
         rest.remove_prefix(end + endLength);
     }
-    return file;
+    return true;
 }
 
 // The section name of a "[name]" line; false for any other line.
@@ -151,16 +205,84 @@ DWORD CopyValue(std::string_view value, LPSTR result, DWORD size)
     return static_cast<DWORD>(count);
 }
 
+bool WriteAll(int file, const std::string& text)
+{
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t count = gSystemCalls.write(file, text.data() + written, text.size() - written);
+        if (count < 0 && errno != EINTR)
+            return false;
+        if (count > 0)
+            written += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+// A new file beside the old one, created exclusively under a name that no
+// other writer holds.
+int CreateTemporaryBeside(const std::string& path, std::string& temporary)
+{
+    static std::atomic<unsigned> sequence{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(sequence++);
+        int file = gSystemCalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (file >= 0 || errno != EEXIST)
+            return file;
+    }
+    return -1;
+}
+
+// The old file's owner and permissions pass to its replacement. Only a
+// privileged writer can give a file away; for anyone else the owner is
+// already right or cannot be kept.
+bool TakeAttributes(int file, const struct stat& old)
+{
+    gSystemCalls.fchown(file, old.st_uid, old.st_gid);
+    return gSystemCalls.fchmod(file, old.st_mode & 07777) == 0;
+}
+
+// Writes the temporary file whole, onto the disk, and closes it; false, with
+// errno telling why, when any step fails.
+bool WriteTemporary(int file, const std::string& text, const struct stat* old)
+{
+    bool written = (!old || TakeAttributes(file, *old)) && WriteAll(file, text) && gSystemCalls.fsync(file) == 0;
+    int error = errno;
+    bool closed = gSystemCalls.close(file) == 0;
+    if (!written)
+        errno = error;
+    return written && closed;
+}
+
+// The new text goes to a file beside the old one, reaches the disk, takes
+// the old file's owner and permissions and then its name in one step: a
+// reader sees the old text or the new, never a part, and a failure leaves
+// the old file as it was.
 bool Save(const char* path, const ProfileFile& file)
 {
     std::string text = file.byteOrderMark;
     for (const Line& line : file.lines)
         text.append(line.text).append(line.end);
-    FILE* out = fopen(path, "wb");
-    if (!out)
+
+    // A link keeps pointing at the file it named.
+    char resolved[PATH_MAX];
+    std::string target = realpath(path, resolved) ? resolved : path;
+    struct stat old;
+    bool existed = stat(target.c_str(), &old) == 0;
+
+    std::string temporary;
+    int out = CreateTemporaryBeside(target, temporary);
+    if (out < 0) {
+        SetLastError(ErrorFromErrno(errno));
         return false;
-    bool written = fwrite(text.data(), 1, text.size(), out) == text.size();
-    return fclose(out) == 0 && written;
+    }
+    if (WriteTemporary(out, text, existed ? &old : nullptr) &&
+        gSystemCalls.rename(temporary.c_str(), target.c_str()) == 0) {
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    SetLastError(ErrorFromErrno(errno));
+    gSystemCalls.unlink(temporary.c_str());
+    return false;
 }
 
 // New lines end as the file's first line does; a new file gets CR LF.
@@ -189,8 +311,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
         return 0;
     std::string_view value = TrimmedDefault(defaultValue);
     ProfileFile file; // holds the text that value may point into
-    if (section && key && fileName) {
-        file = Load(fileName);
+    if (section && key && fileName && Load(fileName, file)) {
         Location location = Find(file, section, key);
         if (location.key != kNone)
             KeyValue(file.lines[location.key].text, value);
@@ -202,7 +323,10 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
 {
     if (!section || !key || !value || !fileName)
         return FALSE;
-    ProfileFile file = Load(fileName);
+    // A file that exists but cannot be read is never replaced by a new one.
+    ProfileFile file;
+    if (!Load(fileName, file))
+        return FALSE;
     Location location = Find(file, section, key);
     std::string_view newValue = value;
     newValue.remove_prefix(std::min(newValue.find_first_not_of(kWhitespace), newValue.size()));

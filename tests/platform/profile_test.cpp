@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -107,6 +108,42 @@ TEST(ProfileMissingFile, GivesTheDefault)
     EXPECT_STREQ(result, "long de");
     EXPECT_EQ(GetPrivateProfileStringA("S", "K", "", result, sizeof result, path.c_str()), 0u);
     EXPECT_STREQ(result, "");
+}
+
+// The read gives the default alike for a missing key and a file it cannot
+// read; only the thread's last error tells them apart.
+TEST(ProfileLastError, TellsAMissingKeyFromAFileThatCannotBeRead)
+{
+    std::string file = ScratchPath("settings.ini"), directory = ScratchPath("directory.ini");
+    WriteBytes(file, "[S]\r\nK=v\r\nEmpty=\r\n");
+    std::filesystem::create_directory(directory);
+    std::string missingFile = ScratchPath("missing.ini");
+    std::string missingDirectory = (std::filesystem::path(ScratchPath("nowhere")) / "missing.ini").string();
+
+    const struct {
+        const char* name;
+        std::string path;
+        const char* key;
+        DWORD error;
+    } cases[] = {
+        {"key", file, "K", ERROR_SUCCESS},
+        {"empty key", file, "Empty", ERROR_SUCCESS},
+        {"missing key", file, "Missing", ERROR_SUCCESS},
+        {"missing file", missingFile, "K", ERROR_FILE_NOT_FOUND},
+        {"missing directory", missingDirectory, "K", ERROR_PATH_NOT_FOUND},
+        {"a directory", directory, "K", ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        char value[8];
+        SetLastError(12345);
+        GetPrivateProfileStringA("S", c.key, ",,,,,,,", value, sizeof value, c.path.c_str());
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "x", directory.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
 }
 
 struct WriteCase {

@@ -1,0 +1,23 @@
+#include "platform/linux/system_calls.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+SystemCalls RealSystemCalls()
+{
+    return {
+        [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+        ::read,
+        ::write,
+        ::fsync,
+        ::fstat,
+        ::fchmod,
+        ::fchown,
+        ::close,
+        ::rename,
+        ::unlink,
+    };
+}
+
+SystemCalls gSystemCalls = RealSystemCalls();
