@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -179,12 +180,10 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
     if (!relative.empty())
         path.append("\\").append(relative);
 
-    auto* key = new RegistryKey;
-    if (!LoadKey(ReadRegistryFile(), path, key->values)) {
-        delete key;
+    auto key = std::make_unique<RegistryKey>();
+    if (!LoadKey(ReadRegistryFile(), path, key->values))
         return ERROR_FILE_NOT_FOUND;
-    }
-    *result = key;
+    *result = key.release();
     return ERROR_SUCCESS;
 }
 
