@@ -68,15 +68,18 @@ private:
 };
 
 // Reads one line into the buffer: at most 511 bytes, the LF consumed, the
-// rest of a longer line discarded. False when nothing at all was left.
-bool ReadLine(TextModeReader& reader, char (&line)[kLineBufferSize])
+// rest of a longer line discarded and told through cutOff. False when
+// nothing at all was left.
+bool ReadLine(TextModeReader& reader, char (&line)[kLineBufferSize], bool& cutOff)
 {
+    cutOff = false;
     size_t stored = 0;
     int byte = reader.Next();
     if (byte < 0)
         return false;
     while (byte >= 0 && byte != '\n') {
         if (stored == kLineBufferSize - 1) {
+            cutOff = true;
             while (byte >= 0 && byte != '\n')
                 byte = reader.Next();
             break;
@@ -106,22 +109,36 @@ void NormaliseAddress(char* text)
     LowerCaseInPlace(text);
 }
 
+enum class LineKind { kEntry, kComment, kWithoutEquals, kWildcardOrMacro };
+
 // Adds the entry of one line, unless it is a comment, holds no "=", or names
 // a wildcard or macro alias.
-void AddLine(AliasTable& table, char* line)
+LineKind AddLine(AliasTable& table, char* line)
 {
     if (line[0] == '#')
-        return;
+        return LineKind::kComment;
     char* target = strchr(line, '=');
     if (!target)
-        return;
+        return LineKind::kWithoutEquals;
     *target++ = '\0';
     char* alias = line;
     if (strchr(alias, '*') || HoldsLocalDomainMacro(alias))
-        return;
+        return LineKind::kWildcardOrMacro;
     NormaliseAddress(alias);
     NormaliseAddress(target);
     table.push_back({target, alias});
+    return LineKind::kEntry;
+}
+
+void Count(AliasFileReport& report, LineKind kind, bool cutOff)
+{
+    report.cutOff += cutOff;
+    switch (kind) {
+    case LineKind::kEntry: break;
+    case LineKind::kComment: ++report.comments; break;
+    case LineKind::kWithoutEquals: ++report.withoutEquals; break;
+    case LineKind::kWildcardOrMacro: ++report.wildcardOrMacro; break;
+    }
 }
 
 // Orders by target alone, in unsigned byte order; also compares an entry
@@ -134,26 +151,38 @@ struct ByTarget {
 
 } // namespace
 
-AliasTable ReadAliasTableFrom(const char* path)
+AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report)
 {
     AliasTable table;
     FILE* file = path[0] != '\0' ? OpenSharedForReading(path) : nullptr;
     TextModeReader reader(file);
     char line[kLineBufferSize];
-    while (ReadLine(reader, line))
-        AddLine(table, line);
+    bool cutOff = false;
+    while (ReadLine(reader, line, cutOff)) {
+        LineKind kind = AddLine(table, line);
+        if (report)
+            Count(*report, kind, cutOff);
+    }
+    if (report)
+        // A directory opens on some systems and then fails to read.
+        report->readable = file && !ferror(file);
     if (file)
         fclose(file);
     std::stable_sort(table.begin(), table.end(), ByTarget{});
     return table;
 }
 
-AliasTable ReadAliasTable()
+void ReadAliasFilePath(AliasFilePath& path)
 {
-    // One byte more than the library is told of, always zero, ends the path.
-    char path[kLineBufferSize + 1] = {};
+    memset(path, 0, sizeof path);
     gUserLibrary.VL_GetDBPath(path, kAliasFileId);
-    return ReadAliasTableFrom(path);
+}
+
+AliasTable ReadAliasTable(AliasFileReport* report)
+{
+    AliasFilePath path;
+    ReadAliasFilePath(path);
+    return ReadAliasTableFrom(path, report);
 }
 
 std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_view address)

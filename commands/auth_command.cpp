@@ -1,5 +1,6 @@
 // The auth command: do this address and password belong to a usable account?
 // It answers yes or no, never why.
+#include "commands/auth_command.h"
 #include "extension/request_context.h"
 #include "platform/ascii.h"
 #include "userlib/user_library.h"
@@ -31,47 +32,63 @@ private:
 
 // Asks the library once the account is known to be enabled and unfrozen; a
 // password that does not survive both conversions exactly is never offered.
-bool PasswordAccepted(UserHandle user, const std::string& password)
+AccountVerdict PasswordVerdict(UserHandle user, const std::string& password)
 {
     WipedBuffer<WCHAR> wide(password.size() + 1);
     int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, password.c_str(), -1, wide.get(),
                                     static_cast<int>(wide.count()));
     if (units == 0)
-        return false;
+        return AccountVerdict::kPasswordNotInCodePage;
 
     WipedBuffer<char> ansi(static_cast<size_t>(units) * 2);
     BOOL usedDefault = FALSE;
     int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), -1, ansi.get(),
                                     static_cast<int>(ansi.count()), nullptr, &usedDefault);
     if (bytes == 0 || usedDefault)
-        return false;
-    return gUserLibrary.VL_ValidateUser(user, ansi.get()) != 0;
+        return AccountVerdict::kPasswordNotInCodePage;
+    if (!gUserLibrary.VL_ValidateUser(user, ansi.get()))
+        return AccountVerdict::kWrongPassword;
+    return AccountVerdict::kAccepted;
 }
 
-bool AccountAccepts(const std::string& address, const std::string& password)
+AccountVerdict AccountVerdictOf(UserHandle user, const std::string& password)
 {
+    const BindingTable& lib = gUserLibrary;
+    if (lib.VL_GetIsDisabled(user))
+        return AccountVerdict::kDisabled;
+    if (lib.VL_GetIsFrozen(user))
+        return AccountVerdict::kFrozen;
+    return PasswordVerdict(user, password);
+}
+
+} // namespace
+
+// The handle is given back on every path, also when a conversion buffer
+// cannot be had.
+AccountVerdict CheckAuthAccount(const std::string& address, const std::string& password)
+{
+    if (address.find('@') == std::string::npos)
+        return AccountVerdict::kNotAnAddress;
+    if (password.empty())
+        return AccountVerdict::kEmptyPassword;
     const BindingTable& lib = gUserLibrary;
     UserHandle user = lib.VL_GetByEmail(address.c_str());
     if (user == kNoUser)
-        return false;
-    bool accepted = false;
+        return AccountVerdict::kNoSuchAccount;
+    AccountVerdict verdict;
     try {
-        accepted = !lib.VL_GetIsDisabled(user) && !lib.VL_GetIsFrozen(user) && PasswordAccepted(user, password);
+        verdict = AccountVerdictOf(user, password);
     } catch (...) {
         lib.VL_GetFree(user);
         throw;
     }
     lib.VL_GetFree(user);
-    return accepted;
+    return verdict;
 }
-
-} // namespace
 
 void RequestContext::RunAuthCommand()
 {
-    const BindingTable& lib = gUserLibrary;
-    if (!AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetIsFrozen, lib.VL_ValidateUser,
-                  lib.VL_GetFree)) {
+    if (!AuthCommandBound(gUserLibrary)) {
         SendInternalError();
         return;
     }
@@ -85,7 +102,7 @@ void RequestContext::RunAuthCommand()
             password = &parameter.value;
     }
 
-    bool succeeded = address && password && address->find('@') != std::string::npos && !password->empty() &&
-                     AccountAccepts(*address, *password);
+    bool succeeded =
+        address && password && CheckAuthAccount(*address, *password) == AccountVerdict::kAccepted;
     SendResponse("200 OK", kJsonContentType, succeeded ? kSucceeded : kFailed);
 }

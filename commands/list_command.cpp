@@ -1,6 +1,7 @@
 // The list command: every listable account as a JSON array, with its full
 // name and every address that reaches it.
 #include "commands/alias_table.h"
+#include "commands/list_command.h"
 #include "extension/request_context.h"
 #include "platform/ascii.h"
 #include "userlib/settings.h"
@@ -34,18 +35,6 @@ void AppendJsonString(std::string& out, std::string_view value)
         }
     }
     out += '"';
-}
-
-bool IsListed(const char* address, const GroupNameList& groups)
-{
-    if (StartsWithIgnoringAsciiCase(address, kReservedPrefix))
-        return false;
-    if (groups.empty())
-        return true;
-    for (const std::string& group : groups)
-        if (gUserLibrary.VL_GroupFindMember(address, group.c_str()))
-            return true;
-    return false;
 }
 
 // Every buffer carries one byte more than the library or the conversion is
@@ -86,11 +75,22 @@ size_t ExpectedBodySize(const AliasTable& aliases)
 
 } // namespace
 
+bool IsListed(const char* address, const GroupNameList& groups)
+{
+    if (StartsWithIgnoringAsciiCase(address, kReservedPrefix))
+        return false;
+    if (groups.empty())
+        return true;
+    for (const std::string& group : groups)
+        if (gUserLibrary.VL_GroupFindMember(address, group.c_str()))
+            return true;
+    return false;
+}
+
 void RequestContext::RunListCommand()
 {
     const BindingTable& lib = gUserLibrary;
-    if (!AllBound(lib.VL_GetDBPath, lib.VL_FindFirst, lib.VL_FindNext, lib.VL_FindClose, lib.VL_GetEmail,
-                  lib.VL_GetFullName, lib.VL_GroupFindMember)) {
+    if (!ListCommandBound(lib)) {
         SendInternalError();
         return;
     }

@@ -26,7 +26,7 @@ EXTENSION_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version)
     try {
         if (!BindUserLibrary())
             return FALSE;
-        if (!gUserLibrary.VL_GetIsFrozen) {
+        if (!PassesLoadTest(gUserLibrary)) {
             ReleaseUserLibrary();
             return FALSE;
         }

@@ -3,6 +3,7 @@
 #include "extension/request_context.h"
 #include "platform/ascii.h"
 #include "request/base64.h"
+#include "request/caller_authentication.h"
 #include "userlib/user_library.h"
 
 #include <cstring>
@@ -24,21 +25,30 @@ private:
     size_t size_;
 };
 
-// Asks the library about the account, each question only when the earlier
-// ones passed, and gives the handle back.
-bool AccountAccepts(const char* address, const char* password)
+AccountVerdict CallerVerdict(UserHandle user, const char* password)
 {
     const BindingTable& lib = gUserLibrary;
-    UserHandle user = lib.VL_GetByEmail(address);
-    if (user == kNoUser)
-        return false;
-    bool accepted = !lib.VL_GetIsDisabled(user) && lib.VL_GetWebConfigBit(user, kWebConfigPermission) &&
-                    lib.VL_ValidateUser(user, password);
-    lib.VL_GetFree(user);
-    return accepted;
+    if (lib.VL_GetIsDisabled(user))
+        return AccountVerdict::kDisabled;
+    if (!lib.VL_GetWebConfigBit(user, kWebConfigPermission))
+        return AccountVerdict::kNoPermission;
+    if (!lib.VL_ValidateUser(user, password))
+        return AccountVerdict::kWrongPassword;
+    return AccountVerdict::kAccepted;
 }
 
 } // namespace
+
+// The handle is given back whatever the verdict.
+AccountVerdict CheckCallerAccount(const char* address, const char* password)
+{
+    UserHandle user = gUserLibrary.VL_GetByEmail(address);
+    if (user == kNoUser)
+        return AccountVerdict::kNoSuchAccount;
+    AccountVerdict verdict = CallerVerdict(user, password);
+    gUserLibrary.VL_GetFree(user);
+    return verdict;
+}
 
 // Reads the Authorization header into the buffer; true when it holds a
 // zero-terminated value that begins with the Basic scheme.
@@ -54,9 +64,7 @@ bool RequestContext::ReadBasicCredentials(char (&credentials)[kCredentialsSize])
 
 bool RequestContext::AuthenticateCaller()
 {
-    const BindingTable& lib = gUserLibrary;
-    if (!AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetWebConfigBit, lib.VL_ValidateUser,
-                  lib.VL_GetFree)) {
+    if (!CallerCheckBound(gUserLibrary)) {
         SendInternalError();
         return false;
     }
@@ -78,7 +86,7 @@ bool RequestContext::AuthenticateCaller()
         SendErrorPage("401 Unauthorized", "Authentication required");
         return false;
     }
-    if (!AccountAccepts(address, password)) {
+    if (CheckCallerAccount(address, password) != AccountVerdict::kAccepted) {
         SendErrorPage("401 Unauthorized", "Invalid username or password");
         return false;
     }

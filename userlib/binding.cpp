@@ -4,6 +4,7 @@
 #include "userlib/user_library.h"
 
 #include <cstdio>
+#include <type_traits>
 
 BindingTable gUserLibrary;
 
@@ -11,84 +12,81 @@ namespace {
 
 HMODULE gLibrary = nullptr;
 
-constexpr char kServerKey[] = "Software\\Norvane\\Velmora";
-constexpr DWORD kRegistryValueLimit = 254;
-constexpr DWORD kLibraryTypeSize = 16;
-constexpr size_t kLibraryPathSize = 256;
+} // namespace
 
-// Reads one value of the mail server's key; an empty value counts as missing.
-bool ReadServerValue(const char* name, char (&value)[kRegistryValueLimit])
+// An empty value counts as missing; a value longer than the buffer fails.
+ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit])
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ServerValue::kNoKey;
     DWORD size = kRegistryValueLimit;
     LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size);
     RegCloseKey(key);
     // The value is kept zero-terminated even when the registry stored it without one.
     value[kRegistryValueLimit - 1] = '\0';
-    return result == ERROR_SUCCESS && value[0] != '\0';
+    if (result == ERROR_MORE_DATA)
+        return ServerValue::kTooLong;
+    if (result != ERROR_SUCCESS)
+        return ServerValue::kMissing;
+    return value[0] != '\0' ? ServerValue::kRead : ServerValue::kEmpty;
 }
 
-template <class Function>
-void Bind(Function& slot, const char* name)
+void ReadLibraryType(UserLibraryLocation& location)
 {
-    // Through void*: the entry point's real type is the slot's, not FARPROC's.
-    slot = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(gLibrary, name)));
+    GetPrivateProfileStringA("Advanced", "UserDllType", "", location.libraryType, kLibraryTypeSize,
+                             location.settingsPath);
+}
+
+bool ComposeLibraryPath(UserLibraryLocation& location)
+{
+    int length = snprintf(location.libraryPath, kLibraryPathSize, USER_LIBRARY_PATH_FORMAT,
+                          location.applicationDirectory, location.libraryType);
+    return length >= 0 && static_cast<size_t>(length) < kLibraryPathSize;
+}
+
+bool LoadUserLibrary(const char* libraryPath)
+{
+    // The library's own DLLs are then found beside it, where the mail server's
+    // programs find them, not beside the web server's program.
+    gLibrary = LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return gLibrary != nullptr;
 }
 
 void BindEntryPoints()
 {
-    Bind(gUserLibrary.VL_ReloadUsers, "VL_ReloadUsers");
-    Bind(gUserLibrary.VL_GetDBPath, "VL_GetDBPath");
-    Bind(gUserLibrary.VL_GetByEmail, "VL_GetByEmail");
-    Bind(gUserLibrary.VL_GetIsDisabled, "VL_GetIsDisabled");
-    Bind(gUserLibrary.VL_GetIsFrozen, "VL_GetIsFrozen");
-    Bind(gUserLibrary.VL_GetWebConfigBit, "VL_GetWebConfigBit");
-    Bind(gUserLibrary.VL_ValidateUser, "VL_ValidateUser");
-    Bind(gUserLibrary.VL_GetFree, "VL_GetFree");
-    Bind(gUserLibrary.VL_FindFirst, "VL_FindFirst");
-    Bind(gUserLibrary.VL_FindNext, "VL_FindNext");
-    Bind(gUserLibrary.VL_FindClose, "VL_FindClose");
-    Bind(gUserLibrary.VL_GetEmail, "VL_GetEmail");
-    Bind(gUserLibrary.VL_GetFullName, "VL_GetFullName");
-    Bind(gUserLibrary.VL_GroupFindMember, "VL_GroupFindMember");
+    ForEachEntryPoint(gUserLibrary, [](auto& slot, const char* name) {
+        // Through void*: the entry point's real type is the slot's, not FARPROC's.
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+            reinterpret_cast<void*>(GetProcAddress(gLibrary, name)));
+    });
 }
 
-} // namespace
-
-bool BindUserLibrary()
+bool StartUserLibrary()
 {
-    char applicationDirectory[kRegistryValueLimit] = {};
-    char settingsPath[kRegistryValueLimit] = {};
-    if (!ReadServerValue("AppPath", applicationDirectory))
-        return false;
-    if (!ReadServerValue("IniPath", settingsPath))
-        return false;
-
-    char libraryType[kLibraryTypeSize] = {};
-    GetPrivateProfileStringA("Advanced", "UserDllType", "", libraryType, kLibraryTypeSize, settingsPath);
-
-    char libraryPath[kLibraryPathSize];
-    int length = snprintf(libraryPath, sizeof libraryPath, USER_LIBRARY_PATH_FORMAT, applicationDirectory,
-                          libraryType);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof libraryPath)
-        return false;
-
-    // The library's own DLLs are then found beside it, where the mail server's
-    // programs find them, not beside the web server's program.
-    gLibrary = LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!gLibrary)
-        return false;
-
-    BindEntryPoints();
     // A library that cannot reload its users is not the mail server's.
-    if (!gUserLibrary.VL_ReloadUsers) {
+    if (!CanReloadUsers(gUserLibrary)) {
         ReleaseUserLibrary();
         return false;
     }
     gUserLibrary.VL_ReloadUsers();
     return true;
+}
+
+bool BindUserLibrary()
+{
+    UserLibraryLocation location;
+    if (ReadServerValue("AppPath", location.applicationDirectory) != ServerValue::kRead)
+        return false;
+    if (ReadServerValue("IniPath", location.settingsPath) != ServerValue::kRead)
+        return false;
+    ReadLibraryType(location);
+    if (!ComposeLibraryPath(location))
+        return false;
+    if (!LoadUserLibrary(location.libraryPath))
+        return false;
+    BindEntryPoints();
+    return StartUserLibrary();
 }
 
 void ReleaseUserLibrary()

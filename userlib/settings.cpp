@@ -7,16 +7,10 @@
 
 namespace {
 
-constexpr char kSection[] = "TessalineIntegration";
-constexpr char kKey[] = "GroupNames";
-constexpr size_t kSettingsPathSize = 272;
 // Seven commas stand for "absent": no real setting reads back as them.
 constexpr char kAbsentMarker[8] = ",,,,,,,";
-constexpr DWORD kGroupNamesSize = 410;
 
-// One byte more than the library is told of, always zero, ends the path even
-// when the library fills its whole buffer.
-using SettingsPath = char[kSettingsPathSize + 1];
+} // namespace
 
 void ReadSettingsFilePath(SettingsPath& path)
 {
@@ -24,7 +18,12 @@ void ReadSettingsFilePath(SettingsPath& path)
     gUserLibrary.VL_GetDBPath(path, kSettingsFileId);
 }
 
-} // namespace
+bool GroupNamesPresent(const char* settingsPath)
+{
+    char value[sizeof kAbsentMarker] = {};
+    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, sizeof value, settingsPath);
+    return memcmp(value, kAbsentMarker, sizeof value) != 0;
+}
 
 void EnsureGroupNamesSetting()
 {
@@ -32,11 +31,8 @@ void EnsureGroupNamesSetting()
         return;
     SettingsPath path;
     ReadSettingsFilePath(path);
-
-    char value[sizeof kAbsentMarker] = {};
-    GetPrivateProfileStringA(kSection, kKey, kAbsentMarker, value, sizeof value, path);
-    if (memcmp(value, kAbsentMarker, sizeof value) == 0)
-        WritePrivateProfileStringA(kSection, kKey, "", path);
+    if (!GroupNamesPresent(path))
+        WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
 }
 
 GroupNameList ReadGroupNames()
@@ -45,7 +41,7 @@ GroupNameList ReadGroupNames()
     ReadSettingsFilePath(path);
 
     char value[kGroupNamesSize] = {};
-    GetPrivateProfileStringA(kSection, kKey, "", value, sizeof value, path);
+    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", value, sizeof value, path);
 
     GroupNameList names;
     char* position = nullptr;

@@ -2,10 +2,27 @@
 // the mail server's settings file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 using GroupNameList = std::vector<std::string>;
+
+// The settings file's path as the user library gives it. One byte more than
+// the library is told of, always zero, ends the path even when the library
+// fills its whole buffer.
+constexpr size_t kSettingsPathSize = 272;
+using SettingsPath = char[kSettingsPathSize + 1];
+void ReadSettingsFilePath(SettingsPath& path);
+
+constexpr char kSettingsSection[] = "TessalineIntegration";
+constexpr char kGroupNamesKey[] = "GroupNames";
+// GroupNames is read into this many bytes, terminator included; a longer
+// value is cut there.
+constexpr size_t kGroupNamesSize = 410;
+
+// Whether the settings file holds GroupNames, as the extension tells at load.
+bool GroupNamesPresent(const char* settingsPath);
 
 // Writes an empty GroupNames when the key is absent.
 void EnsureGroupNamesSetting();

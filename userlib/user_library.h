@@ -3,6 +3,7 @@
 // the host loads and unloads the extension, and only read in between.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 using UserHandle = int64_t;
@@ -45,5 +46,86 @@ bool AllBound(Slots... slots)
     return ((slots != nullptr) && ...);
 }
 
+// Calls visit(slot, name) for every slot of the table, with the name its
+// entry point is exported under: the one list of what the extension binds.
+template <class Table, class Visitor>
+void ForEachEntryPoint(Table& table, Visitor&& visit)
+{
+    visit(table.VL_ReloadUsers, "VL_ReloadUsers");
+    visit(table.VL_GetDBPath, "VL_GetDBPath");
+    visit(table.VL_GetByEmail, "VL_GetByEmail");
+    visit(table.VL_GetIsDisabled, "VL_GetIsDisabled");
+    visit(table.VL_GetIsFrozen, "VL_GetIsFrozen");
+    visit(table.VL_GetWebConfigBit, "VL_GetWebConfigBit");
+    visit(table.VL_ValidateUser, "VL_ValidateUser");
+    visit(table.VL_GetFree, "VL_GetFree");
+    visit(table.VL_FindFirst, "VL_FindFirst");
+    visit(table.VL_FindNext, "VL_FindNext");
+    visit(table.VL_FindClose, "VL_FindClose");
+    visit(table.VL_GetEmail, "VL_GetEmail");
+    visit(table.VL_GetFullName, "VL_GetFullName");
+    visit(table.VL_GroupFindMember, "VL_GroupFindMember");
+}
+
+// What each stage needs bound; without it the stage is refused (loading) or
+// answers 500 (requests).
+inline bool CanReloadUsers(const BindingTable& lib)
+{
+    return lib.VL_ReloadUsers != nullptr;
+}
+inline bool PassesLoadTest(const BindingTable& lib)
+{
+    return lib.VL_GetIsFrozen != nullptr;
+}
+inline bool CallerCheckBound(const BindingTable& lib)
+{
+    return AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetWebConfigBit, lib.VL_ValidateUser,
+                    lib.VL_GetFree);
+}
+inline bool ListCommandBound(const BindingTable& lib)
+{
+    return AllBound(lib.VL_GetDBPath, lib.VL_FindFirst, lib.VL_FindNext, lib.VL_FindClose, lib.VL_GetEmail,
+                    lib.VL_GetFullName, lib.VL_GroupFindMember);
+}
+inline bool AuthCommandBound(const BindingTable& lib)
+{
+    return AllBound(lib.VL_GetByEmail, lib.VL_GetIsDisabled, lib.VL_GetIsFrozen, lib.VL_ValidateUser,
+                    lib.VL_GetFree);
+}
+
+// Where the user library lies, found step by step from the registry and the
+// main settings file into the extension's fixed buffers.
+constexpr char kServerKeyPath[] = "Software\\Norvane\\Velmora";
+constexpr size_t kRegistryValueLimit = 254;
+constexpr size_t kLibraryTypeSize = 16;
+constexpr size_t kLibraryPathSize = 256;
+
+struct UserLibraryLocation {
+    char applicationDirectory[kRegistryValueLimit] = {};
+    char settingsPath[kRegistryValueLimit] = {};
+    char libraryType[kLibraryTypeSize] = {};
+    char libraryPath[kLibraryPathSize] = {};
+};
+
+enum class ServerValue {
+    kRead,
+    kNoKey,
+    kMissing, // or unreadable for another reason
+    kTooLong,
+    kEmpty,
+};
+
+// Reads one value of the mail server's key into a fixed buffer.
+ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit]);
+// [Advanced] UserDllType of the main settings file; missing reads as empty.
+void ReadLibraryType(UserLibraryLocation& location);
+// False when the path does not fit its buffer.
+bool ComposeLibraryPath(UserLibraryLocation& location);
+bool LoadUserLibrary(const char* libraryPath);
+void BindEntryPoints();
+// Calls VL_ReloadUsers; without it the library is released and refused.
+bool StartUserLibrary();
+
+// Every step above, in order.
 bool BindUserLibrary();
 void ReleaseUserLibrary();

@@ -1,0 +1,242 @@
+#include "doctor/system.h"
+
+#include "userlib/user_library.h"
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+std::string SystemText(DWORD error)
+{
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = text ? std::string(text, length) : "";
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return "error " + std::to_string(error) + (message.empty() ? "" : ": " + message);
+}
+
+// A DLL file read whole, with the few header fields the doctor asks about.
+class PortableExecutable {
+public:
+    explicit PortableExecutable(const char* path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        uint32_t header = 0;
+        if (Read(0x3C, header) && Read(header, signature_) && signature_ == 0x4550) // "PE\0\0"
+            headers_ = header + 4;
+    }
+
+    bool Valid() const { return headers_ != 0; }
+    uint16_t Machine() const { return Field<uint16_t>(headers_); }
+
+    // The names of the DLLs it imports from.
+    std::vector<std::string> Imports() const
+    {
+        std::vector<std::string> names;
+        uint16_t optionalSize = Field<uint16_t>(headers_ + 16);
+        size_t optional = headers_ + 20;
+        bool wide = Field<uint16_t>(optional) == 0x20B;
+        uint32_t importRva = Field<uint32_t>(optional + (wide ? 120 : 104));
+        sections_ = optional + optionalSize;
+        sectionCount_ = Field<uint16_t>(headers_ + 2);
+        for (size_t entry = Offset(importRva); entry && Field<uint32_t>(entry + 12); entry += 20) {
+            size_t name = Offset(Field<uint32_t>(entry + 12));
+            if (!name || name >= bytes_.size())
+                break;
+            names.emplace_back(bytes_.data() + name, strnlen(bytes_.data() + name, bytes_.size() - name));
+        }
+        return names;
+    }
+
+private:
+    template <class T>
+    bool Read(size_t at, T& value) const
+    {
+        if (at + sizeof value > bytes_.size())
+            return false;
+        memcpy(&value, bytes_.data() + at, sizeof value);
+        return true;
+    }
+
+    template <class T>
+    T Field(size_t at) const
+    {
+        T value{};
+        Read(at, value);
+        return value;
+    }
+
+    // The file offset of an address in the loaded image, or 0.
+    size_t Offset(uint32_t rva) const
+    {
+        for (size_t i = 0; rva && i < sectionCount_; ++i) {
+            size_t section = sections_ + i * 40;
+            uint32_t size = Field<uint32_t>(section + 8), start = Field<uint32_t>(section + 12);
+            if (rva >= start && rva < start + size)
+                return rva - start + Field<uint32_t>(section + 20);
+        }
+        return 0;
+    }
+
+    std::vector<char> bytes_;
+    uint32_t signature_ = 0;
+    size_t headers_ = 0;
+    mutable size_t sections_ = 0;
+    mutable size_t sectionCount_ = 0;
+};
+
+// Beside the library first, as the altered search path looks, then where
+// the system looks for every program.
+bool CanBeFound(const std::string& dll, const std::string& libraryDirectory)
+{
+    std::string beside = libraryDirectory + "\\" + dll;
+    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    char found[MAX_PATH];
+    return SearchPathA(nullptr, dll.c_str(), nullptr, MAX_PATH, found, nullptr) != 0;
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool CanOpen(const std::string& path, DWORD access)
+{
+    HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+} // namespace
+
+std::string RegistryDescription()
+{
+    return std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " in the 64-bit registry view";
+}
+
+bool ServerKeyOnlyIn32BitView()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+LoadFailure ExplainLoadFailure(const char* libraryPath)
+{
+    DWORD error = GetLastError();
+    LoadFailure failure{SystemText(error), ""};
+    PortableExecutable library(libraryPath);
+    if (!library.Valid())
+        return failure;
+    if (library.Machine() == IMAGE_FILE_MACHINE_I386) {
+        failure.cause = "the user library is 32-bit; the extension and the IIS application pool are 64-bit";
+    } else if (error == ERROR_MOD_NOT_FOUND) {
+        for (const std::string& dll : library.Imports())
+            if (!CanBeFound(dll, DirectoryOf(libraryPath))) {
+                failure.cause = "the user library needs " + dll + ", which is neither beside it nor on the "
+                                "system's search path";
+                break;
+            }
+    }
+    return failure;
+}
+
+std::string CurrentAccount()
+{
+    char name[256];
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? name : SystemText(GetLastError());
+}
+
+bool MayRead(const std::string& path)
+{
+    return CanOpen(path, GENERIC_READ);
+}
+
+bool MayWrite(const std::string& path)
+{
+    return CanOpen(path, GENERIC_WRITE);
+}
+
+AccessAnswer AccountMay(const std::string& account, const std::string& path, AccessKind kind)
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    char domain[256];
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    if (!LookupAccountNameA(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use))
+        return {Access::kUnknown, "cannot find the account: " + SystemText(GetLastError())};
+
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &acl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+        return {Access::kUnknown, "cannot read the access list: " + SystemText(error)};
+    ACCESS_MASK rights = 0;
+    TRUSTEE_A trustee{};
+    BuildTrusteeWithSidA(&trustee, sid);
+    error = acl ? GetEffectiveRightsFromAclA(acl, &trustee, &rights) : ERROR_SUCCESS;
+    LocalFree(descriptor);
+    if (error != ERROR_SUCCESS)
+        return {Access::kUnknown, "cannot evaluate the access list: " + SystemText(error)};
+    if (!acl)
+        return {Access::kAllowed, "the file has no access list: everyone may"};
+    ACCESS_MASK needed = kind == AccessKind::kWrite    ? FILE_GENERIC_WRITE
+                         : kind == AccessKind::kFolder ? FILE_GENERIC_READ | FILE_GENERIC_EXECUTE
+                                                       : FILE_GENERIC_READ;
+    bool allowed = (rights & needed) == needed;
+    return {allowed ? Access::kAllowed : Access::kDenied, "from the access list"};
+}
+
+bool InputIsTerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+// Read as UTF-16 from the console and encoded as UTF-8, as clients send it.
+bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD saved = 0;
+    GetConsoleMode(input, &saved);
+    SetConsoleMode(input, (saved | ENABLE_LINE_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    fputs(prompt.c_str(), stderr);
+
+    WCHAR typed[1024] = {};
+    DWORD count = 0;
+    bool read = ReadConsoleW(input, typed, 1023, &count, nullptr) != 0;
+    SetConsoleMode(input, saved);
+    fputc('\n', stderr);
+    while (count > 0 && (typed[count - 1] == L'\n' || typed[count - 1] == L'\r'))
+        typed[--count] = L'\0';
+    if (read && count > 0) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, typed, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
+        password.resize(static_cast<size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, typed, static_cast<int>(count), password.data(), size, nullptr, nullptr);
+    }
+    SecureZeroMemory(typed, sizeof typed);
+    return read;
+}
