@@ -1,4 +1,5 @@
 #include "platform/linux/profile.h"
+#include "platform/linux/profile_text.h"
 
 #include "platform/linux/ascii_text.h"
 #include "platform/linux/last_error.h"
@@ -107,25 +108,31 @@ bool ReadWhole(const char* path, std::string& text)
     return read;
 }
 
-bool Load(const char* path, ProfileFile& file)
+// The text as lines, each with the line end it has, after the byte-order mark if any.
+ProfileFile Parse(std::string_view text)
 {
-    std::string text;
-    if (!ReadWhole(path, text))
-        return false;
-    std::string_view rest = text;
-    if (rest.starts_with(kByteOrderMark)) {
+    ProfileFile file;
+    if (text.starts_with(kByteOrderMark)) {
         file.byteOrderMark = kByteOrderMark;
-        rest.remove_prefix(kByteOrderMark.size());
+        text.remove_prefix(kByteOrderMark.size());
     }
-    while (!rest.empty()) {
-        size_t end = rest.find_first_of("\r\n");
+    while (!text.empty()) {
+        size_t end = text.find_first_of("\r\n");
         if (end == kNone)
-            end = rest.size();
-        size_t endLength = rest.substr(end).starts_with("\r\n") ? 2 : end < rest.size() ? 1 : 0;
-        file.lines.push_back({std::string(rest.substr(0, end)), std::string(rest.substr(end, endLength))});
-        rest.remove_prefix(end + endLength);
+            end = text.size();
+        size_t endLength = text.substr(end).starts_with("\r\n") ? 2 : end < text.size() ? 1 : 0;
+        file.lines.push_back({std::string(text.substr(0, end)), std::string(text.substr(end, endLength))});
+        text.remove_prefix(end + endLength);
     }
-    return true;
+    return file;
+}
+
+std::string Joined(const ProfileFile& file)
+{
+    std::string text = file.byteOrderMark;
+    for (const Line& line : file.lines)
+        text.append(line.text).append(line.end);
+    return text;
 }
 
 // The section name of a "[name]" line; false for any other line.
@@ -257,12 +264,8 @@ bool WriteTemporary(int file, const std::string& text, const struct stat* old)
 // the old file's owner and permissions and then its name in one step: a
 // reader sees the old text or the new, never a part, and a failure leaves
 // the old file as it was.
-bool Save(const char* path, const ProfileFile& file)
+bool Save(const char* path, const std::string& text)
 {
-    std::string text = file.byteOrderMark;
-    for (const Line& line : file.lines)
-        text.append(line.text).append(line.end);
-
     // A link keeps pointing at the file it named.
     char resolved[PATH_MAX];
     std::string target = realpath(path, resolved) ? resolved : path;
@@ -304,41 +307,34 @@ void Insert(ProfileFile& file, size_t position, std::string text)
 
 } // namespace
 
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR result, DWORD size,
-                               LPCSTR fileName)
+DWORD ProfileStringFromText(std::string_view text, std::string_view section, std::string_view key,
+                            LPCSTR defaultValue, LPSTR result, DWORD size)
 {
     if (!result || size == 0)
         return 0;
     std::string_view value = TrimmedDefault(defaultValue);
-    ProfileFile file; // holds the text that value may point into
-    if (section && key && fileName && Load(fileName, file)) {
-        Location location = Find(file, section, key);
-        if (location.key != kNone)
-            KeyValue(file.lines[location.key].text, value);
-    }
+    ProfileFile file = Parse(text); // holds the text that value may point into
+    Location location = Find(file, section, key);
+    if (location.key != kNone)
+        KeyValue(file.lines[location.key].text, value);
     return CopyValue(value, result, size);
 }
 
-BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName)
+std::string ProfileTextWith(std::string_view text, std::string_view section, std::string_view key,
+                            std::string_view value)
 {
-    if (!section || !key || !value || !fileName)
-        return FALSE;
-    // A file that exists but cannot be read is never replaced by a new one.
-    ProfileFile file;
-    if (!Load(fileName, file))
-        return FALSE;
+    ProfileFile file = Parse(text);
     Location location = Find(file, section, key);
-    std::string_view newValue = value;
-    newValue.remove_prefix(std::min(newValue.find_first_not_of(kWhitespace), newValue.size()));
+    value.remove_prefix(std::min(value.find_first_not_of(kWhitespace), value.size()));
 
     if (location.key != kNone) {
         Line& line = file.lines[location.key];
         std::string_view oldValue;
-        if (KeyValue(line.text, oldValue) && oldValue == newValue)
-            return TRUE;
-        line.text = std::string(KeyName(line.text)).append("=").append(newValue);
+        if (KeyValue(line.text, oldValue) && oldValue == value)
+            return std::string(text);
+        line.text = std::string(KeyName(line.text)).append("=").append(value);
     } else {
-        std::string keyLine = std::string(Trimmed(key)).append("=").append(newValue);
+        std::string keyLine = std::string(Trimmed(key)).append("=").append(value);
         if (location.section != kNone) {
             Insert(file, location.lastContent + 1, std::move(keyLine));
         } else {
@@ -346,5 +342,33 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
             Insert(file, file.lines.size(), std::move(keyLine));
         }
     }
-    return Save(fileName, file) ? TRUE : FALSE;
+    return Joined(file);
+}
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR result, DWORD size,
+                               LPCSTR fileName)
+{
+    if (!result || size == 0)
+        return 0;
+    // A file that cannot be read gives the default, as a missing one does;
+    // only the last error tells them apart.
+    std::string text;
+    if (section && key && fileName && !ReadWhole(fileName, text))
+        text.clear();
+    return ProfileStringFromText(text, section ? section : "", key ? key : "", defaultValue, result, size);
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR fileName)
+{
+    if (!section || !key || !value || !fileName)
+        return FALSE;
+    // A file that exists but cannot be read is never replaced by a new one.
+    std::string text;
+    if (!ReadWhole(fileName, text))
+        return FALSE;
+    std::string newText = ProfileTextWith(text, section, key, value);
+    // A value already in place leaves the file untouched.
+    if (newText == text)
+        return TRUE;
+    return Save(fileName, newText) ? TRUE : FALSE;
 }

@@ -1,4 +1,5 @@
 #include "platform/linux/registry.h"
+#include "platform/linux/registry_text.h"
 
 #include "platform/linux/ascii_text.h"
 
@@ -167,7 +168,7 @@ bool LoadKey(std::string_view text, std::string_view path, std::vector<RegistryV
 
 } // namespace
 
-LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
+LONG OpenRegistryKeyFromText(std::string_view text, HKEY root, LPCSTR subKey, PHKEY result)
 {
     if (!result)
         return ERROR_INVALID_PARAMETER;
@@ -181,10 +182,15 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
         path.append("\\").append(relative);
 
     auto key = std::make_unique<RegistryKey>();
-    if (!LoadKey(ReadRegistryFile(), path, key->values))
+    if (!LoadKey(text, path, key->values))
         return ERROR_FILE_NOT_FOUND;
     *result = key.release();
     return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
+{
+    return OpenRegistryKeyFromText(ReadRegistryFile(), root, subKey, result);
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
