@@ -227,12 +227,17 @@ private:
         bool exists = Exists(file), readable = exists && MayRead(file), writable = exists && MayWrite(file);
         std::string detail = file + (exists ? "" : " (does not exist)") + "\nreadable: " +
                              (readable ? "yes" : "no") + ", writable: " + (writable ? "yes" : "no");
-        bool present = GroupNamesPresent(path);
-        if (!present && !writable && exists)
+        GroupNamesSetting setting = FindGroupNamesSetting(path);
+        if (setting == GroupNamesSetting::kUnreadable) {
+            Warn("settings-file", detail + "\nit cannot be read now: the extension leaves it untouched at load, "
+                                           "and list answers 500 until it can be read");
+            return;
+        }
+        if (setting == GroupNamesSetting::kAbsent && !writable && exists)
             Warn("settings-file", detail + "\nthe extension cannot add GroupNames to it");
         else
             Ok("settings-file", detail);
-        GroupNamesStep(path, present);
+        GroupNamesStep(path, setting == GroupNamesSetting::kPresent);
     }
 
     void GroupNamesStep(const char* path, bool present)
@@ -275,7 +280,11 @@ private:
         } while (gUserLibrary.VL_FindNext(search, &user));
         gUserLibrary.VL_FindClose(search);
 
-        GroupNameList groups = ReadGroupNames();
+        GroupNameList groups;
+        if (!ReadGroupNames(groups)) {
+            Warn("list", "the settings file cannot be read, so the group filter is unknown: list answers 500");
+            return;
+        }
         for (const std::string& group : groups)
             GroupStep(group, addresses);
         long listed = 0;
@@ -294,9 +303,9 @@ private:
             members += gUserLibrary.VL_GroupFindMember(address.c_str(), group.c_str()) != 0;
         std::string detail = Quoted(group) + ": " + std::to_string(members) + " accounts";
         if (members == 0)
-            Warn("group", detail + "; no account is a member, so this name lists nobody");
+            Warn("group:" + group, detail + "; no account is a member, so this name lists nobody");
         else
-            Ok("group", detail);
+            Ok("group:" + group, detail);
     }
 
     void Aliases()

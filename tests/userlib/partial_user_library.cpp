@@ -1,6 +1,7 @@
-// A user library that lacks one entry point the extension cannot do
-// without, chosen when it is built; the extension must refuse it. Built with
-// IMPORTS_DEPENDENCY instead, it lacks nothing but needs a DLL of its own.
+// A user library that lacks one entry point the extension needs, chosen when
+// it is built; without VL_ReloadUsers or VL_GetIsFrozen the extension must
+// refuse it. Built with IMPORTS_DEPENDENCY instead, it lacks nothing but
+// needs a DLL of its own.
 #include "devkit/userlib/entry_points.h"
 
 #ifdef IMPORTS_DEPENDENCY
@@ -24,4 +25,6 @@ VL_EXPORT uint8_t VL_FindNext(int64_t, int64_t*) { return 0; }
 VL_EXPORT void VL_FindClose(int64_t) {}
 VL_EXPORT void VL_GetEmail(int64_t, char* address) { address[0] = '\0'; }
 VL_EXPORT void VL_GetFullName(int64_t, char* fullName) { fullName[0] = '\0'; }
+#ifndef LACKS_GROUP_FIND_MEMBER
 VL_EXPORT uint8_t VL_GroupFindMember(const char*, const char*) { return 0; }
+#endif

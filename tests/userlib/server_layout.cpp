@@ -14,7 +14,7 @@ constexpr char kServerKey[] = "Software\\Norvane\\Velmora";
 // Every other type is served by a copy of the stand-in.
 fs::path BuiltLibrary(const std::string& type)
 {
-    if (type == "NoFrozen" || type == "NoReload" || type == "Dependent")
+    if (type == "NoFrozen" || type == "NoReload" || type == "NoGroupMember" || type == "Dependent")
         return (fs::path(PARTIAL_LIBRARY_DIR) / LibraryFileName(type)).make_preferred();
     return (fs::path(VLUSER_DIR) / LibraryFileName("")).make_preferred();
 }

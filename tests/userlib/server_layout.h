@@ -47,9 +47,9 @@ public:
     void WriteAccounts(const std::string& text) const;
 
     // Copies the built library of this type into the directory and returns
-    // the copy's path: "NoFrozen" and "NoReload" each lack one entry point,
-    // "Dependent" (Windows only) imports from a DLL of its own, every other
-    // type is the stand-in under that name.
+    // the copy's path: "NoFrozen", "NoReload" and "NoGroupMember" each lack
+    // one entry point, "Dependent" (Windows only) imports from a DLL of its
+    // own, every other type is the stand-in under that name.
     fs::path InstallLibrary(const fs::path& directory, const std::string& type) const;
 
     // A path under the layout of exactly this many characters, its parent
