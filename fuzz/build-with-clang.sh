@@ -18,7 +18,7 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=OFF -DTESSALINE_BENCHMARKS=OFF >/dev/null
 cmake --build "$out" --target tessaline_core tessaline_platform
 
-for target in base64 percent_decoding request alias_table; do
+for target in base64 percent_decoding request alias_table profile registry code_pages; do
     clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,$sanitizers -fno-sanitize-recover=undefined \
         fuzz/${target}_fuzz.cpp fuzz/fuzz_failure.cpp tests/fake_host.cpp tests/fake_user_library.cpp \
         "$out/libtessaline_core.a" "$out/platform/libtessaline_platform.a" -ldl \

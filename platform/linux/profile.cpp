@@ -196,11 +196,13 @@ std::string_view TrimmedDefault(const char* defaultValue)
     return value;
 }
 
-// One pair of matching quotes around the value is dropped. When the buffer has
-// room for the value but not its closing quote, the last character goes
-// instead of the quote, as Wine does.
+// The value ends at its first zero byte, as a string handed out can only do.
+// One pair of matching quotes around it is dropped. When the buffer has room
+// for the value but not its closing quote, the last character goes instead
+// of the quote, as Wine does.
 DWORD CopyValue(std::string_view value, LPSTR result, DWORD size)
 {
+    value = value.substr(0, value.find('\0'));
     bool quoted = value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
     if (quoted)
         value.remove_prefix(1);

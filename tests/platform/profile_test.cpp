@@ -146,6 +146,19 @@ TEST(ProfileLastError, TellsAMissingKeyFromAFileThatCannotBeRead)
     EXPECT_TRUE(std::filesystem::is_directory(directory));
 }
 
+// A value read ends at its first zero byte; quotes count only up to there.
+TEST(ProfileZeroByte, EndsTheValue)
+{
+    std::string path = ScratchPath("zero.ini");
+    using namespace std::string_literals;
+    WriteBytes(path, "[S]\r\nK= ab\0cd \r\nQ=\"ab\0cd\"\r\n"s);
+    char result[16];
+    EXPECT_EQ(GetPrivateProfileStringA("S", "K", "", result, sizeof result, path.c_str()), 2u);
+    EXPECT_STREQ(result, "ab");
+    EXPECT_EQ(GetPrivateProfileStringA("S", "Q", "", result, sizeof result, path.c_str()), 3u);
+    EXPECT_STREQ(result, "\"ab");
+}
+
 struct WriteCase {
     const char* name;
     std::vector<std::string> before; // empty: no file
