@@ -27,3 +27,4 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot -i </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset windows-x64 -j "$(nproc)"
+scripts/check-reproducible.sh

@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""Opens the release zip and checks what an operator relies on.
+
+    check_package.py ZIP_FILE SOURCE_DIR BINARY_DIR
+
+Run with Debian's python3, which has python3-pefile.
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import unittest
+import zipfile
+
+import pefile
+
+TOP = "TessalineIntegration-7.5.0-win64/"
+DLL = "TessalineIntegration.dll"
+DOCTOR = "tessaline-doctor.exe"
+EXPECTED_FILES = {DLL, DOCTOR, "README.txt", "SHA256SUMS", "docs/iis.md", "docs/api.md",
+                  "docs/openapi.yaml", "docs/iis-config.xml"}
+# What a bare Windows server has; the mingw runtime DLLs are not among them.
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "user32.dll", "ntdll.dll",
+               "shell32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "version.dll",
+               "ws2_32.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "netapi32.dll",
+               "userenv.dll", "authz.dll"}
+API_SET = re.compile(r"api-ms-win-[a-z0-9-]+\.dll")
+ENTRY_POINTS = ["GetExtensionVersion", "HttpExtensionProc", "TerminateExtension"]
+AMD64 = pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
+PE32_PLUS = 0x20B
+
+ZIP_FILE, SOURCE_DIR, BINARY_DIR = sys.argv[1:4]
+
+
+def commit_time():
+    if "SOURCE_DATE_EPOCH" in os.environ:
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    return int(subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=SOURCE_DIR, check=True,
+                              capture_output=True, text=True).stdout)
+
+
+def read_package():
+    with zipfile.ZipFile(ZIP_FILE) as archive:
+        names = archive.namelist()
+        outside = [name for name in names if not name.startswith(TOP)]
+        files = {name[len(TOP):]: archive.read(name) for name in names
+                 if name.startswith(TOP) and not name.endswith("/")}
+    return outside, files
+
+
+class ReleasePackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.outside, cls.files = read_package()
+        cls.programs = {name: pefile.PE(data=cls.files[name]) for name in (DLL, DOCTOR)
+                        if name in cls.files}
+
+    def test_holds_the_expected_files_in_one_folder(self):
+        self.assertEqual(self.outside, [])
+        self.assertEqual(set(self.files), EXPECTED_FILES)
+
+    def test_checksums_cover_every_other_file(self):
+        listed = {}
+        for line in self.files["SHA256SUMS"].decode("ascii").splitlines():
+            digest, name = re.fullmatch(r"([0-9a-f]{64})  (\S+)", line).groups()
+            listed[name] = digest
+        actual = {name: hashlib.sha256(data).hexdigest()
+                  for name, data in self.files.items() if name != "SHA256SUMS"}
+        self.assertEqual(sorted(name for name in listed.keys() | actual.keys()
+                                if listed.get(name) != actual.get(name)), [])
+
+    def test_programs_are_64_bit(self):
+        for name, pe in self.programs.items():
+            with self.subTest(name):
+                self.assertEqual(pe.FILE_HEADER.Machine, AMD64)
+                self.assertEqual(pe.OPTIONAL_HEADER.Magic, PE32_PLUS)
+
+    def test_programs_import_only_system_dlls(self):
+        for name, pe in self.programs.items():
+            imports = [entry.dll.decode().lower() for entry in
+                       getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) +
+                       getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+            with self.subTest(name):
+                self.assertIn("kernel32.dll", imports)
+                self.assertEqual([dll for dll in imports
+                                  if dll not in SYSTEM_DLLS and not API_SET.fullmatch(dll)], [])
+
+    def test_extension_exports_exactly_the_entry_points_undecorated(self):
+        exports = self.programs[DLL].DIRECTORY_ENTRY_EXPORT.symbols
+        self.assertEqual(sorted((symbol.name or b"").decode() for symbol in exports), ENTRY_POINTS)
+
+    def test_extension_version_resource(self):
+        pe = self.programs[DLL]
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        version_7_5 = (7 << 16 | 5, 0)
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), version_7_5)
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), version_7_5)
+        strings = {}
+        for info in pe.FileInfo[0]:
+            for table in getattr(info, "StringTable", []):
+                strings.update({key.decode(): value.decode() for key, value in table.entries.items()})
+        self.assertEqual(strings.get("FileDescription"), "Velmora Tessaline Integration DLL")
+        self.assertEqual(strings.get("FileVersion"), "7.5.0.0")
+        self.assertEqual(strings.get("ProductVersion"), "7.5.0.0")
+
+    def test_programs_carry_no_build_time(self):
+        allowed = {0, commit_time()}
+        for name, pe in self.programs.items():
+            stamps = {"header": pe.FILE_HEADER.TimeDateStamp}
+            if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+                stamps["exports"] = pe.DIRECTORY_ENTRY_EXPORT.struct.TimeDateStamp
+            if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+                stamps["resources"] = pe.DIRECTORY_ENTRY_RESOURCE.struct.TimeDateStamp
+            for index, debug in enumerate(getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])):
+                stamps[f"debug {index}"] = debug.struct.TimeDateStamp
+            with self.subTest(name):
+                self.assertEqual({part: stamp for part, stamp in stamps.items()
+                                  if stamp not in allowed}, {})
+
+    def test_programs_carry_no_build_path(self):
+        paths = {os.path.realpath(SOURCE_DIR), os.path.realpath(BINARY_DIR), SOURCE_DIR, BINARY_DIR}
+        for name in (DLL, DOCTOR):
+            with self.subTest(name):
+                self.assertEqual(sorted(path for path in paths for encoding in ("utf-8", "utf-16-le")
+                                        if path.encode(encoding) in self.files[name]), [])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
