@@ -121,8 +121,13 @@ bool IsKeyLine(const Line& line, const Write& write)
            EqualsIgnoringAsciiCase(Trimmed(text.substr(0, text.size() - tail.size())), write.key);
 }
 
-std::string FirstLineEnd(const std::vector<Line>& lines)
+// The end of the file's first line that ends in LF, else of its first line
+// that ends at all, else CR LF.
+std::string LineEndOfNewLines(const std::vector<Line>& lines)
 {
+    for (const Line& line : lines)
+        if (line.end.ends_with('\n'))
+            return line.end;
     for (const Line& line : lines)
         if (!line.end.empty())
             return line.end;
@@ -142,7 +147,7 @@ void CheckOnlyTheKeyChanged(std::string_view before, std::string_view after, con
         after.remove_prefix(kMark.size());
     }
     std::vector<Line> old = LinesOf(before), now = LinesOf(after);
-    std::string end = FirstLineEnd(old);
+    std::string end = LineEndOfNewLines(old);
     size_t prefix = 0, suffix = 0;
     while (prefix < old.size() && prefix < now.size() && old[prefix] == now[prefix])
         ++prefix;
@@ -161,6 +166,9 @@ void CheckOnlyTheKeyChanged(std::string_view before, std::string_view after, con
     if (added.empty() || !IsKeyLine(added.back(), write))
         FuzzFailure("the key's line is not the one added or changed");
     if (removed.size() == 1 && added.size() == 1) {
+        std::string_view text = removed[0].text;
+        if (!EqualsIgnoringAsciiCase(Trimmed(text.substr(0, text.find('='))), write.key))
+            FuzzFailure("a line other than the key's changed");
         if (added[0].end != removed[0].end)
             FuzzFailure("a changed line lost its line end");
         return;

@@ -290,13 +290,18 @@ bool Save(const char* path, const std::string& text)
     return false;
 }
 
-// New lines end as the file's first line does; a new file gets CR LF.
+// New lines end as the file's first line that ends in LF does: an added line
+// ending in a lone CR before an empty line would join that line's LF into one
+// CR LF, and the empty line would be gone. Only a file without any LF has its
+// new lines end in CR alone; a new file gets CR LF.
 std::string LineEnd(const ProfileFile& file)
 {
-    for (const Line& line : file.lines)
-        if (!line.end.empty())
-            return line.end;
-    return "\r\n";
+    auto ended = [](const Line& line) { return !line.end.empty(); };
+    auto endsInLf = [](const Line& line) { return line.end.ends_with('\n'); };
+    auto found = std::find_if(file.lines.begin(), file.lines.end(), endsInLf);
+    if (found == file.lines.end())
+        found = std::find_if(file.lines.begin(), file.lines.end(), ended);
+    return found == file.lines.end() ? "\r\n" : found->end;
 }
 
 void Insert(ProfileFile& file, size_t position, std::string text)

@@ -70,7 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "[A]\r\nK=1\r\n[TessalineIntegration]\r\nGroupNames=\r\n"},
         BytesCase{"LfFile", "[A]\nK=1\n", "TessalineIntegration", "[A]\nK=1\n[TessalineIntegration]\nGroupNames=\n"},
         BytesCase{"LfFileExistingSection", "[A]\nK=1\n\n[B]\n", "A", "[A]\nK=1\nGroupNames=\n\n[B]\n"},
-        BytesCase{"UnendedLfFile", "[A]\nK=1", "A", "[A]\nK=1\nGroupNames=\n"}),
+        BytesCase{"UnendedLfFile", "[A]\nK=1", "A", "[A]\nK=1\nGroupNames=\n"},
+        // A lone CR before an empty line would join that line's LF; the line end
+        // comes from the first line that ends in LF.
+        BytesCase{"CrBeforeAnEmptyLine", "[A]\rK=1\n\n[B]\n", "A", "[A]\rK=1\nGroupNames=\n\n[B]\n"},
+        BytesCase{"CrFile", "[A]\rK=1\r", "A", "[A]\rK=1\rGroupNames=\r"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProfileReplacement, KeepsTheOldFilesPermissions)
