@@ -96,7 +96,11 @@ void RequestContext::RunListCommand()
     }
 
     AliasTable aliases = ReadAliasTable();
-    GroupNameList groups = ReadGroupNames();
+    GroupNameList groups;
+    if (!ReadGroupNames(groups)) {
+        SendInternalError();
+        return;
+    }
 
     UserHandle user = kNoUser;
     int64_t search = lib.VL_FindFirst(&user);

@@ -7,8 +7,27 @@
 
 namespace {
 
-// Seven commas stand for "absent": no real setting reads back as them.
+// Seven commas stand for "absent": the default that a read gives back when
+// the key is missing.
 constexpr char kAbsentMarker[8] = ",,,,,,,";
+
+// A read that gave back its default says nothing by itself: the key may be
+// missing, or the file may exist and be unreadable. Only the thread's last
+// error tells the two apart.
+bool SettingsFileUnreadable()
+{
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// Reads GroupNames with the absent marker as default; false when the marker
+// came back because the file could not be read.
+bool ReadGroupNamesValue(const char* path, char* value, DWORD size)
+{
+    SetLastError(ERROR_SUCCESS);
+    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, size, path);
+    return strcmp(value, kAbsentMarker) != 0 || !SettingsFileUnreadable();
+}
 
 } // namespace
 
@@ -18,11 +37,21 @@ void ReadSettingsFilePath(SettingsPath& path)
     gUserLibrary.VL_GetDBPath(path, kSettingsFileId);
 }
 
-bool GroupNamesPresent(const char* settingsPath)
+GroupNamesSetting FindGroupNamesSetting(const char* settingsPath)
 {
     char value[sizeof kAbsentMarker] = {};
-    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, sizeof value, settingsPath);
-    return memcmp(value, kAbsentMarker, sizeof value) != 0;
+    if (!ReadGroupNamesValue(settingsPath, value, sizeof value))
+        return GroupNamesSetting::kUnreadable;
+    if (strcmp(value, kAbsentMarker) != 0)
+        return GroupNamesSetting::kPresent;
+    // A stored value may begin with seven commas itself; with an empty
+    // default, only a stored value reads back as anything.
+    char first[2] = {};
+    SetLastError(ERROR_SUCCESS);
+    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", first, sizeof first, settingsPath);
+    if (first[0] != '\0')
+        return GroupNamesSetting::kPresent;
+    return SettingsFileUnreadable() ? GroupNamesSetting::kUnreadable : GroupNamesSetting::kAbsent;
 }
 
 void EnsureGroupNamesSetting()
@@ -31,21 +60,22 @@ void EnsureGroupNamesSetting()
         return;
     SettingsPath path;
     ReadSettingsFilePath(path);
-    if (!GroupNamesPresent(path))
+    if (FindGroupNamesSetting(path) == GroupNamesSetting::kAbsent)
         WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
 }
 
-GroupNameList ReadGroupNames()
+bool ReadGroupNames(GroupNameList& names)
 {
     SettingsPath path;
     ReadSettingsFilePath(path);
 
+    // The absent marker, like any run of commas, splits into no names.
     char value[kGroupNamesSize] = {};
-    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", value, sizeof value, path);
+    if (!ReadGroupNamesValue(path, value, sizeof value))
+        return false;
 
-    GroupNameList names;
     char* position = nullptr;
     for (char* name = NextToken(value, ",", &position); name; name = NextToken(nullptr, ",", &position))
         names.emplace_back(name);
-    return names;
+    return true;
 }

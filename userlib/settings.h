@@ -21,11 +21,23 @@ constexpr char kGroupNamesKey[] = "GroupNames";
 // value is cut there.
 constexpr size_t kGroupNamesSize = 410;
 
-// Whether the settings file holds GroupNames, as the extension tells at load.
-bool GroupNamesPresent(const char* settingsPath);
+enum class GroupNamesSetting {
+    kPresent,
+    // The file was read and lacks the key, or there is no file.
+    kAbsent,
+    // The file exists but cannot be read now (held open by the mail server,
+    // or barred by its permissions): it tells nothing about the key.
+    kUnreadable,
+};
 
-// Writes an empty GroupNames when the key is absent.
+// Whether the settings file holds GroupNames, as the extension tells at load.
+GroupNamesSetting FindGroupNamesSetting(const char* settingsPath);
+
+// Writes an empty GroupNames when the key is absent from a file that could be
+// read, or when there is no file; a file that cannot be read is left alone.
 void EnsureGroupNamesSetting();
 
-// The configured group names in the order written; empty means every account.
-GroupNameList ReadGroupNames();
+// The configured group names in the order written; none means every account.
+// False when the settings file exists but cannot be read: the filter is then
+// unknown, and nobody may take it for "every account".
+bool ReadGroupNames(GroupNameList& names);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -68,6 +69,36 @@ TEST_F(ListCommand, ReservedPrefixInAnyCaseIsSkipped)
     library.Add({.address = "Velmora"});
     EXPECT_EQ(List().Body(),
               "[\r\n{\"userName\": \"velmora\", \"fullName\": \"\", \"emailAddresses\": [\"velmora\"]}\r\n]\r\n");
+}
+
+// What the settings file says of the group filter: a missing file or key
+// means every account; a file that exists but cannot be read (a directory
+// stands in its place) leaves the filter unknown, and nothing is listed.
+TEST_F(ListCommand, TheGroupFilterFailsClosed)
+{
+    library.Add({.address = "ann@example.com", .groups = {"Sales"}});
+    const std::string everyone =
+        "[\r\n{\"userName\": \"ann@example.com\", \"fullName\": \"\", \"emailAddresses\": [\"ann@example.com\"]}\r\n]\r\n";
+    const struct {
+        const char* name;
+        std::string settingsPath;
+        const char* status;
+        std::string body;
+    } cases[] = {
+        {"missing file", directory.File("missing.ini"), "200 OK", everyone},
+        {"missing key", directory.Write("other.ini", "[TessalineIntegration]\r\nOther=1\r\n"), "200 OK", everyone},
+        {"unreadable file", directory.File("unreadable.ini"), "500 Internal Server Error",
+         "<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n"
+         "<body><h1>Internal server error</h1></body>\r\n</html>\r\n"},
+    };
+    std::filesystem::create_directory(directory.File("unreadable.ini"));
+    for (const auto& c : cases) {
+        library.settingsPath = c.settingsPath;
+        HostAnswer answer = List();
+        EXPECT_EQ(answer.status, c.status) << c.name;
+        EXPECT_EQ(answer.Body(), c.body) << c.name;
+        EXPECT_EQ(library.openSearches, 0) << c.name;
+    }
 }
 
 TEST_F(ListCommand, NoListableAccountGivesTheEmptyArray)
