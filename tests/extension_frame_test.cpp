@@ -3,6 +3,7 @@
 #include "extension/request_context.h"
 #include "tests/fake_host.h"
 #include "tests/fake_user_library.h"
+#include "tests/temp_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,40 @@ TEST(ExtensionFrame, AllocationFailureIsAnsweredOnceAndReturnsSuccess)
     HostAnswer answer = host.Run();
     EXPECT_EQ(answer.headerCalls, 1);
     EXPECT_EQ(answer.status, "500 Internal Server Error");
+}
+
+// A host whose callbacks fail, as they do once the client has gone: the
+// extension answers once, tries nothing twice and gives every handle back.
+TEST(ExtensionFrame, FailingHostCallbacksAreAnsweredOnceAndNeverRetried)
+{
+    FakeUserLibrary library;
+    library.Add({.address = "ann@example.com", .password = "secret"});
+    TempDirectory directory;
+    library.aliasPath = directory.Write("alias.txt", "");
+    library.settingsPath = directory.Write("settings.ini", "");
+
+    const struct {
+        const char* name;
+        bool FakeHost::*fails;
+        const char* status;
+        size_t writes;
+    } cases[] = {
+        // The HTTPS variable cannot be read: the request is taken for plain HTTP.
+        {"GetServerVariable", &FakeHost::variablesFail, "403 Forbidden", 1},
+        {"header", &FakeHost::headerFails, "200 OK", 1},
+        {"WriteClient", &FakeHost::writeFails, "200 OK", 1},
+    };
+    for (const auto& c : cases) {
+        FakeHost host;
+        host.WithBasic("ann@example.com", "secret").WithForm("cmd=list");
+        host.*c.fails = true;
+        HostAnswer answer = host.Run();
+        EXPECT_EQ(answer.headerCalls, 1) << c.name;
+        EXPECT_EQ(answer.status, c.status) << c.name;
+        EXPECT_EQ(answer.writes.size(), c.writes) << c.name;
+        EXPECT_EQ(library.openHandles, 0) << c.name;
+        EXPECT_EQ(library.openSearches, 0) << c.name;
+    }
 }
 
 TEST(ExtensionFrame, VersionRecordIsFilledEvenWhenLoadingFails)

@@ -78,6 +78,8 @@ HostAnswer FakeHost::RunWith(DWORD (*httpExtensionProc)(EXTENSION_CONTROL_BLOCK*
 BOOL FakeHost::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size)
 {
     auto* host = static_cast<FakeHost*>(connection);
+    if (host->variablesFail)
+        return FALSE;
     auto found = host->variables.find(name);
     if (found == host->variables.end())
         return FALSE;
@@ -96,7 +98,7 @@ BOOL FakeHost::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD
     auto* host = static_cast<FakeHost*>(connection);
     host->answer_.writes.emplace_back(static_cast<const char*>(buffer), *bytes);
     host->answer_.writeFlags.push_back(flags);
-    return TRUE;
+    return host->writeFails ? FALSE : TRUE;
 }
 
 BOOL FakeHost::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
@@ -127,5 +129,5 @@ BOOL FakeHost::ServerSupportFunction(HCONN connection, DWORD request, LPVOID buf
     answer.cchStatus = info->cchStatus;
     answer.cchHeader = info->cchHeader;
     answer.keepConnection = info->fKeepConn;
-    return TRUE;
+    return host->headerFails ? FALSE : TRUE;
 }

@@ -37,6 +37,10 @@ public:
     // The most that one ReadClient call delivers.
     DWORD readChunk = UINT32_MAX;
     bool readFails = false;
+    // Each host callback can fail, as it does when the client has gone.
+    bool writeFails = false;
+    bool headerFails = false;
+    bool variablesFail = false;
 
     int readCalls = 0;
     std::vector<DWORD> readRequests;
