@@ -89,7 +89,7 @@ bool ParseDword(std::string_view text, std::string& data)
 }
 
 // Parses a '"Name"=...' or '@=...' line. Value kinds other than strings and
-// dwords are not read; "-" deletes the value.
+// dwords are not read; "-" deletes the value. A comment may follow any of them.
 bool ParseValueLine(std::string_view line, RegistryValue& value, bool& deletes)
 {
     if (line[0] == '@')
@@ -100,7 +100,7 @@ bool ParseValueLine(std::string_view line, RegistryValue& value, bool& deletes)
     if (line.empty() || line[0] != '=')
         return false;
     line = Trimmed(line.substr(1));
-    deletes = line == "-";
+    deletes = line.starts_with('-') && OnlyCommentLeft(line.substr(1));
     if (deletes)
         return true;
     if (line.starts_with("dword:")) {

@@ -41,6 +41,8 @@ const std::vector<std::string> kRegedit4 = {
     "\"Count\"=dword:0000abcd",
     "\"Spaced\" = \"value\" ; a comment after the value",
     "@=\"default\"",
+    "\"Gone\"=\"soon\"",
+    "\"Gone\"=- ; no longer used",
     "",
     "[HKEY_LOCAL_MACHINE\\Software\\Norvane\\VelmoraTest\\Sub]",
     "\"Inner\"=\"inner\"",
@@ -145,14 +147,17 @@ TEST_F(RegistryFile, SizeAndTypeWithoutData)
     RegCloseKey(key);
 }
 
+// A value never set, and one deleted by a later line with a comment after the "-".
 TEST_F(RegistryFile, MissingValueIsNotFound)
 {
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Norvane\\VelmoraTest", 0, KEY_QUERY_VALUE, &key),
               ERROR_SUCCESS);
-    BYTE data[kValueLimit];
-    DWORD size = kValueLimit;
-    EXPECT_EQ(RegQueryValueExA(key, "IniPath", nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND);
+    for (const char* name : {"IniPath", "Gone"}) {
+        BYTE data[kValueLimit];
+        DWORD size = kValueLimit;
+        EXPECT_EQ(RegQueryValueExA(key, name, nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND) << name;
+    }
     RegCloseKey(key);
 }
 
