@@ -2,33 +2,16 @@
 // It answers yes or no, never why.
 #include "commands/auth_command.h"
 #include "extension/request_context.h"
+#include "extension/wiped_buffer.h"
 #include "platform/ascii.h"
-#include "userlib/user_library.h"
+#include "userlib/account_guards.h"
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
 constexpr char kSucceeded[] = "{\"succeeded\": true}\r\n";
 constexpr char kFailed[] = "{\"succeeded\": false}\r\n";
-
-// A conversion buffer that is wiped over its whole length before it is freed.
-template <class Unit>
-class WipedBuffer {
-public:
-    explicit WipedBuffer(size_t count) : units_(new Unit[count]()), count_(count) {}
-    ~WipedBuffer() { WipeBytes(units_.get(), count_ * sizeof(Unit)); }
-    WipedBuffer(const WipedBuffer&) = delete;
-    WipedBuffer& operator=(const WipedBuffer&) = delete;
-
-    Unit* get() { return units_.get(); }
-    size_t count() const { return count_; }
-
-private:
-    std::unique_ptr<Unit[]> units_;
-    size_t count_;
-};
 
 // Asks the library once the account is known to be enabled and unfrozen; a
 // password that does not survive both conversions exactly is never offered.
@@ -63,27 +46,16 @@ AccountVerdict AccountVerdictOf(UserHandle user, const std::string& password)
 
 } // namespace
 
-// The handle is given back on every path, also when a conversion buffer
-// cannot be had.
 AccountVerdict CheckAuthAccount(const std::string& address, const std::string& password)
 {
     if (address.find('@') == std::string::npos)
         return AccountVerdict::kNotAnAddress;
     if (password.empty())
         return AccountVerdict::kEmptyPassword;
-    const BindingTable& lib = gUserLibrary;
-    UserHandle user = lib.VL_GetByEmail(address.c_str());
-    if (user == kNoUser)
+    HeldAccount user(address.c_str());
+    if (!user.Exists())
         return AccountVerdict::kNoSuchAccount;
-    AccountVerdict verdict;
-    try {
-        verdict = AccountVerdictOf(user, password);
-    } catch (...) {
-        lib.VL_GetFree(user);
-        throw;
-    }
-    lib.VL_GetFree(user);
-    return verdict;
+    return AccountVerdictOf(user.Handle(), password);
 }
 
 void RequestContext::RunAuthCommand()

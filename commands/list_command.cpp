@@ -5,7 +5,7 @@
 #include "extension/request_context.h"
 #include "platform/ascii.h"
 #include "userlib/settings.h"
-#include "userlib/user_library.h"
+#include "userlib/account_guards.h"
 
 #include <cstring>
 
@@ -73,6 +73,33 @@ size_t ExpectedBodySize(const AliasTable& aliases)
     return size;
 }
 
+// The JSON array of every listed account; false when the library cannot
+// start a search. The search is ended before the answer goes out.
+bool BuildListBody(const AliasTable& aliases, const GroupNameList& groups, std::string& body)
+{
+    AccountSearch search;
+    if (!search.Started())
+        return false;
+    body.reserve(ExpectedBodySize(aliases));
+    body += '[';
+    bool anyWritten = false;
+    do {
+        char address[kEmailBufferSize + 1] = {};
+        gUserLibrary.VL_GetEmail(search.Current(), address);
+        if (!IsListed(address, groups))
+            continue;
+        LowerCaseInPlace(address);
+        char fullName[kUtf8NameSize + 1];
+        ReadFullNameAsUtf8(search.Current(), fullName);
+        if (anyWritten)
+            body += ',';
+        AppendAccount(body, address, fullName, FindAliases(aliases, address));
+        anyWritten = true;
+    } while (search.Next());
+    body += "\r\n]\r\n";
+    return true;
+}
+
 } // namespace
 
 bool IsListed(const char* address, const GroupNameList& groups)
@@ -89,8 +116,7 @@ bool IsListed(const char* address, const GroupNameList& groups)
 
 void RequestContext::RunListCommand()
 {
-    const BindingTable& lib = gUserLibrary;
-    if (!ListCommandBound(lib)) {
+    if (!ListCommandBound(gUserLibrary)) {
         SendInternalError();
         return;
     }
@@ -102,37 +128,10 @@ void RequestContext::RunListCommand()
         return;
     }
 
-    UserHandle user = kNoUser;
-    int64_t search = lib.VL_FindFirst(&user);
-    if (search == kNoSearch) {
+    std::string body;
+    if (!BuildListBody(aliases, groups, body)) {
         SendInternalError();
         return;
     }
-
-    std::string body;
-    bool anyWritten = false;
-    try {
-        body.reserve(ExpectedBodySize(aliases));
-        body += '[';
-        do {
-            char address[kEmailBufferSize + 1] = {};
-            lib.VL_GetEmail(user, address);
-            if (!IsListed(address, groups))
-                continue;
-            LowerCaseInPlace(address);
-            char fullName[kUtf8NameSize + 1];
-            ReadFullNameAsUtf8(user, fullName);
-            if (anyWritten)
-                body += ',';
-            AppendAccount(body, address, fullName, FindAliases(aliases, address));
-            anyWritten = true;
-        } while (lib.VL_FindNext(search, &user));
-    } catch (...) {
-        lib.VL_FindClose(search);
-        throw;
-    }
-    lib.VL_FindClose(search);
-
-    body += "\r\n]\r\n";
     SendResponse("200 OK", kJsonContentType, body);
 }

@@ -58,6 +58,7 @@ public:
 private:
     bool ReadBasicCredentials(char (&credentials)[kCredentialsSize]);
     bool ReadBody(char* buffer);
+    bool ReadParameters(DWORD total);
 
     EXTENSION_CONTROL_BLOCK* ecb_;
     ParameterList parameters_;

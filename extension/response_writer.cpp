@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -16,23 +18,48 @@ DWORD StatusNumber(const char* status)
     return number;
 }
 
-std::string HeaderBlock(DWORD statusNumber, const char* contentType, uint64_t bodyLength)
-{
-    char digits[64];
-    auto [end, error] = std::to_chars(digits, digits + sizeof digits, bodyLength);
-    (void)error;
+// Text built in a fixed buffer, so that an answer, above all the answer
+// to a failed allocation, never needs the heap. What does not fit is cut.
+template <size_t Size>
+class FixedText {
+public:
+    FixedText& operator<<(std::string_view piece)
+    {
+        size_t room = Size - length_;
+        size_t count = piece.size() < room ? piece.size() : room;
+        memcpy(text_ + length_, piece.data(), count);
+        length_ += count;
+        return *this;
+    }
+    FixedText& operator<<(uint64_t number)
+    {
+        char digits[24];
+        auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+        (void)error;
+        return *this << std::string_view(digits, static_cast<size_t>(end - digits));
+    }
 
-    std::string block;
+    std::string_view View() const { return {text_, length_}; }
+
+private:
+    char text_[Size];
+    size_t length_ = 0;
+};
+
+// Room for the longest header block: both optional headers, the longest
+// content type and a 20-digit length.
+using HeaderText = FixedText<256>;
+// Room for every error page: the status texts and messages are short.
+using PageText = FixedText<512>;
+
+void WriteHeaderBlock(HeaderText& block, DWORD statusNumber, const char* contentType, uint64_t bodyLength)
+{
     if (statusNumber == 405)
-        block += "Allow: POST\r\n";
+        block << "Allow: POST\r\n";
     if (statusNumber == 401)
-        block += "WWW-Authenticate: Basic realm=\"TessalineIntegration\"\r\n";
-    block += "Content-Type: ";
-    block += contentType;
-    block += "\r\nContent-Length: ";
-    block.append(digits, end);
-    block += "\r\nConnection: close\r\n\r\n";
-    return block;
+        block << "WWW-Authenticate: Basic realm=\"TessalineIntegration\"\r\n";
+    block << "Content-Type: " << contentType << "\r\nContent-Length: " << bodyLength
+          << "\r\nConnection: close\r\n\r\n";
 }
 
 } // namespace
@@ -46,13 +73,16 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
     }
 
     DWORD statusNumber = StatusNumber(status);
-    std::string headers = HeaderBlock(statusNumber, contentType, body.size());
+    HeaderText headers;
+    WriteHeaderBlock(headers, statusNumber, contentType, body.size());
+    std::string_view block = headers.View();
+    headers << std::string_view("", 1); // the host may read the terminating zero too
 
     HSE_SEND_HEADER_EX_INFO info{};
     info.pszStatus = status;
-    info.pszHeader = headers.c_str();
+    info.pszHeader = block.data();
     info.cchStatus = static_cast<DWORD>(strlen(status));
-    info.cchHeader = static_cast<DWORD>(headers.size());
+    info.cchHeader = static_cast<DWORD>(block.size());
     info.fKeepConn = FALSE;
 
     answered_ = true;
@@ -67,12 +97,10 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
 
 void RequestContext::SendErrorPage(const char* status, const char* message)
 {
-    std::string page = "<html>\r\n<head><title>";
-    page += status;
-    page += "</title></head>\r\n<body><h1>";
-    page += message;
-    page += "</h1></body>\r\n</html>\r\n";
-    SendResponse(status, "text/html", page);
+    PageText page;
+    page << "<html>\r\n<head><title>" << status << "</title></head>\r\n<body><h1>" << message
+         << "</h1></body>\r\n</html>\r\n";
+    SendResponse(status, "text/html", page.View());
 }
 
 void RequestContext::SendInternalError()

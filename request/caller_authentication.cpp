@@ -4,7 +4,7 @@
 #include "platform/ascii.h"
 #include "request/base64.h"
 #include "request/caller_authentication.h"
-#include "userlib/user_library.h"
+#include "userlib/account_guards.h"
 
 #include <cstring>
 
@@ -39,15 +39,12 @@ AccountVerdict CallerVerdict(UserHandle user, const char* password)
 
 } // namespace
 
-// The handle is given back whatever the verdict.
 AccountVerdict CheckCallerAccount(const char* address, const char* password)
 {
-    UserHandle user = gUserLibrary.VL_GetByEmail(address);
-    if (user == kNoUser)
+    HeldAccount user(address);
+    if (!user.Exists())
         return AccountVerdict::kNoSuchAccount;
-    AccountVerdict verdict = CallerVerdict(user, password);
-    gUserLibrary.VL_GetFree(user);
-    return verdict;
+    return CallerVerdict(user.Handle(), password);
 }
 
 // Reads the Authorization header into the buffer; true when it holds a

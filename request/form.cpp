@@ -1,11 +1,11 @@
 // The posted form: a URL-encoded body of 1 to 4096 bytes, cut into
 // name/value pairs, whose first "cmd" parameter selects the command.
 #include "extension/request_context.h"
+#include "extension/wiped_buffer.h"
 #include "platform/ascii.h"
 #include "request/percent_decoding.h"
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -21,16 +21,6 @@ bool IsFormContentType(const char* contentType)
         return false;
     return type.size() == kFormContentType.size() || type[kFormContentType.size()] == ';';
 }
-
-// Frees the body buffer, wiping it first: an auth body carries a password.
-struct WipingDelete {
-    size_t size;
-    void operator()(char* bytes) const
-    {
-        WipeBytes(bytes, size);
-        delete[] bytes;
-    }
-};
 
 CommandKind SelectCommand(const ParameterList& parameters)
 {
@@ -65,21 +55,14 @@ bool RequestContext::ReadBody(char* buffer)
     return true;
 }
 
-bool RequestContext::ReadForm()
+// Reads the body and cuts it into the parameter list. The body lives in a
+// buffer of its own, wiped once cut up: an auth body carries a password.
+bool RequestContext::ReadParameters(DWORD total)
 {
-    const DWORD total = ecb_->cbTotalBytes;
-    if (!IsFormContentType(ecb_->lpszContentType) || total < 1 || total > kLargestBody) {
-        SendErrorPage("400 Bad Request", "Invalid input");
+    WipedBuffer<char> body(total + 1);
+    if (!ReadBody(body.get()))
         return false;
-    }
-
-    std::unique_ptr<char[], WipingDelete> body(new char[total + 1], WipingDelete{total + 1});
-    if (!ReadBody(body.get())) {
-        body.reset();
-        SendErrorPage("500 Internal Server Error", "Error reading posted data");
-        return false;
-    }
-    body[total] = '\0';
+    body.get()[total] = '\0';
 
     char* position = nullptr;
     for (char* pair = NextToken(body.get(), "&", &position); pair; pair = NextToken(nullptr, "&", &position)) {
@@ -92,7 +75,21 @@ bool RequestContext::ReadForm()
         PercentDecode(value);
         parameters_.emplace_back(pair, value);
     }
-    body.reset();
+    return true;
+}
+
+bool RequestContext::ReadForm()
+{
+    const DWORD total = ecb_->cbTotalBytes;
+    if (!IsFormContentType(ecb_->lpszContentType) || total < 1 || total > kLargestBody) {
+        SendErrorPage("400 Bad Request", "Invalid input");
+        return false;
+    }
+
+    if (!ReadParameters(total)) {
+        SendErrorPage("500 Internal Server Error", "Error reading posted data");
+        return false;
+    }
 
     command_ = SelectCommand(parameters_);
     if (command_ == kCommandNone) {
