@@ -30,8 +30,9 @@ void WriteAccessLine(const AccessRecord& record)
 {
     double milliseconds = std::chrono::duration<double, std::milli>(record.elapsed).count();
     // One call per line: stdio's lock keeps lines from different threads whole.
-    std::printf("%s %s %s %s %u %llu %.3fms\n", UtcTimestamp().c_str(), OrDash(record.client),
+    std::printf("%s %s %s %s %u %llu %.3fms%s\n", UtcTimestamp().c_str(), OrDash(record.client),
                 OrDash(record.method), OrDash(record.path), record.status,
-                static_cast<unsigned long long>(record.bytes), milliseconds);
+                static_cast<unsigned long long>(record.bytes), milliseconds,
+                record.delivered ? "" : " undelivered");
     std::fflush(stdout);
 }

@@ -1,14 +1,19 @@
 #include "devkit/host/certificate.h"
 
+#include "devkit/host/state_directory.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -65,20 +70,31 @@ CertificatePointer MakeSelfSigned(EVP_PKEY* key)
     return certificate;
 }
 
-// Written beside its final name and renamed, so a reader never sees half a file;
-// the key is readable by its owner only.
+// Created at its final name, exclusively: whatever is already there, a
+// file or a symbolic link planted to redirect the write, is neither followed
+// nor replaced, and no temporary name exists for anyone to race. A file this
+// call cannot finish is removed again.
 template <class Write>
-void WriteFileAtomically(const std::filesystem::path& path, mode_t mode, Write write)
+void WriteNewFile(const std::filesystem::path& path, mode_t mode, Write write)
 {
-    std::filesystem::path temporary = path;
-    temporary += ".tmp";
-    int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    Check(descriptor >= 0, temporary.c_str());
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (descriptor < 0) {
+        int error = errno;
+        std::string what = path.string() + ": " + std::strerror(error);
+        if (error == EEXIST)
+            what += "; remove it to have a new pair made";
+        Check(false, what.c_str());
+    }
     FILE* file = fdopen(descriptor, "w");
-    bool written = file && write(file);
+    if (!file)
+        close(descriptor);
+    // The mode exactly as asked, whatever the umask.
+    bool written = file && fchmod(descriptor, mode) == 0 && write(file);
     written = file && fclose(file) == 0 && written;
-    Check(written, temporary.c_str());
-    std::filesystem::rename(temporary, path);
+    if (!written) {
+        unlink(path.c_str());
+        Check(false, path.c_str());
+    }
 }
 
 void MakeCertificateFiles(const CertificateFiles& files)
@@ -86,11 +102,17 @@ void MakeCertificateFiles(const CertificateFiles& files)
     KeyPointer key(EVP_EC_gen("P-256"));
     Check(key != nullptr, "EVP_EC_gen");
     CertificatePointer certificate = MakeSelfSigned(key.get());
-    WriteFileAtomically(files.key, 0600, [&](FILE* file) {
+    WriteNewFile(files.key, 0600, [&](FILE* file) {
         return PEM_write_PrivateKey(file, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
     });
-    WriteFileAtomically(files.certificate, 0644,
-                        [&](FILE* file) { return PEM_write_X509(file, certificate.get()) == 1; });
+    try {
+        WriteNewFile(files.certificate, 0644,
+                     [&](FILE* file) { return PEM_write_X509(file, certificate.get()) == 1; });
+    } catch (...) {
+        // A key without its certificate would stop every later start.
+        unlink(files.key.c_str());
+        throw;
+    }
 }
 
 } // namespace
@@ -100,8 +122,8 @@ CertificateFiles EnsureCertificate(const Options& options)
     if (!options.certificate.empty())
         return {options.certificate, options.key};
 
-    std::filesystem::path directory = options.stateDirectory;
-    std::filesystem::create_directories(directory);
+    std::filesystem::path directory = StateDirectory(options.stateDirectory);
+    MakeStateDirectory(directory);
     CertificateFiles files{(directory / kCertificateName).string(), (directory / kKeyName).string()};
     if (!std::filesystem::exists(files.certificate) || !std::filesystem::exists(files.key))
         MakeCertificateFiles(files);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -29,10 +30,10 @@ unsigned StatusNumber(std::string_view status)
 
 } // namespace
 
-Exchange::Exchange(const HttpRequest& request, ClientWriter& writer, std::size_t readAhead, const std::string& root)
-    : request_(request), writer_(writer), method_(request.method), query_(request.query), path_(request.path),
+Exchange::Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root)
+    : request_(request), method_(request.method), query_(request.query), path_(request.path),
       pathTranslated_(root + request.path),
-      contentType_(LookUpServerVariable(request, "CONTENT_TYPE").value_or("")),
+      contentType_(ViewOf(LookUpServerVariable(request, "CONTENT_TYPE").value_or(WipedBytes()))),
       available_(std::min(readAhead, request.body.size())), delivered_(available_)
 {
 }
@@ -59,19 +60,16 @@ ExchangeOutcome Exchange::Run(const ExtensionModule& extension)
     extension.HandleRequest(&ecb);
     if (outcome_.status == 0)
         outcome_.status = ecb.dwHttpStatusCode;
-    return outcome_;
+    return std::move(outcome_);
 }
 
-bool Exchange::Send(std::string_view bytes)
+void Exchange::Send(std::string_view bytes)
 {
     outcome_.answered = true;
-    if (!writer_.Write(bytes))
-        return false;
-    outcome_.bytesSent += bytes.size();
-    return true;
+    outcome_.answer.append(bytes);
 }
 
-bool Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
+void Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
 {
     std::string_view status = info.pszStatus ? std::string_view(info.pszStatus, info.cchStatus) : "200 OK";
     std::string_view header = info.pszHeader ? std::string_view(info.pszHeader, info.cchHeader) : "\r\n";
@@ -82,14 +80,14 @@ bool Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
     block.append(status);
     block += "\r\n";
     block.append(header);
-    return Send(block);
+    Send(block);
 }
 
 BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size)
 {
     if (!name || !size)
         return FALSE;
-    std::optional<std::string> value = LookUpServerVariable(ExchangeOf(connection).request_, name);
+    std::optional<WipedBytes> value = LookUpServerVariable(ExchangeOf(connection).request_, name);
     if (!value)
         return FALSE;
     DWORD needed = static_cast<DWORD>(value->size() + 1);
@@ -97,7 +95,8 @@ BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LP
         *size = needed;
         return FALSE;
     }
-    memcpy(buffer, value->c_str(), needed);
+    memcpy(buffer, value->data(), value->size());
+    static_cast<char*>(buffer)[value->size()] = '\0';
     *size = needed;
     return TRUE;
 }
@@ -106,7 +105,9 @@ BOOL Exchange::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD
 {
     if (!bytes || (flags & kAsynchronousIo) || (*bytes && !buffer))
         return FALSE;
-    return ExchangeOf(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
+    // Collected in full: the network thread writes it once the extension has returned.
+    ExchangeOf(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
+    return TRUE;
 }
 
 BOOL Exchange::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
@@ -114,7 +115,7 @@ BOOL Exchange::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
     Exchange& exchange = ExchangeOf(connection);
     if (!size || (*size && !buffer))
         return FALSE;
-    const std::string& body = exchange.request_.body;
+    const WipedBytes& body = exchange.request_.body;
     std::size_t count = std::min<std::size_t>(*size, body.size() - exchange.delivered_);
     if (count)
         memcpy(buffer, body.data() + exchange.delivered_, count);
@@ -127,5 +128,6 @@ BOOL Exchange::ServerSupportFunction(HCONN connection, DWORD request, LPVOID buf
 {
     if (request != HSE_REQ_SEND_RESPONSE_HEADER_EX || !buffer)
         return FALSE;
-    return ExchangeOf(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
+    ExchangeOf(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
+    return TRUE;
 }

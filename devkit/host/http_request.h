@@ -1,5 +1,9 @@
-// One parsed request, as the host hands it to the extension.
+// One parsed request, as the host hands it to the extension. Built on the
+// network thread, read by one worker thread while HttpExtensionProc runs,
+// and destroyed on the network thread before the answer is written.
 #pragma once
+
+#include "devkit/host/wiping_allocator.h"
 
 #include <string>
 #include <utility>
@@ -9,9 +13,10 @@ struct HttpRequest {
     std::string method;
     std::string path;
     std::string query;
-    // Names as the client sent them, in the order it sent them.
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
+    // Names as the client sent them, in the order it sent them. Values and
+    // body may hold credentials, so their storage is wiped when released.
+    std::vector<std::pair<std::string, WipedBytes>> headers;
+    WipedBytes body;
     std::string remoteAddress;
     unsigned short localPort = 0;
     bool https = false;

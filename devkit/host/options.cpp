@@ -22,21 +22,35 @@ path, goes to the extension's HttpExtensionProc.
   --state-dir DIR         without --cert/--key, where the self-signed
                           certificate for localhost and 127.0.0.1 is made on
                           first use and kept: isapi-devhost-cert.pem and
-                          isapi-devhost-key.pem (default: current directory)
+                          isapi-devhost-key.pem (default:
+                          $XDG_STATE_HOME/isapi-devhost, or
+                          ~/.local/state/isapi-devhost)
   --threads N             worker threads calling HttpExtensionProc
                           concurrently (default: number of cores)
   --read-ahead BYTES      how much of a request body is handed over in lpbData;
                           the extension reads the rest with ReadClient
                           (default 49152)
-  --timeout SECONDS       longest wait for a TLS handshake, a request's header
-                          or body, a write to the client, or the next request
-                          on a kept-alive connection (default 10)
+  --max-body BYTES        largest request body taken; a longer declared one is
+                          answered 413 before it is read, and without
+                          100 Continue (default 65536)
+  --client-connections N  connections one client address may hold open; more
+                          are closed at once, unanswered (default 32; the host
+                          holds at most 256 in all)
+  --head-timeout SECONDS  the TLS handshake and the request's head must both
+                          be in within this long of the connection's opening;
+                          on a kept-alive connection the next request's head
+                          within this long of the previous answer (default 10)
+  --timeout SECONDS       longest wait for a request's body, and for an answer
+                          to be written to the client; an answer the client
+                          does not take in time is logged "undelivered"
+                          (default 10)
   --help                  this text
 
 The extension reads its own settings; for the Velmora extension the registry
 file is named by the environment variable VELMORA_REGISTRY_FILE.
 One line per request goes to stdout: time, client, method, path, status,
-bytes sent, milliseconds. SIGINT or SIGTERM stops the host once the running
+bytes sent, milliseconds, and "undelivered" when the client did not take the
+whole answer. SIGINT or SIGTERM stops the host once the running
 requests are answered.
 )";
 
@@ -94,6 +108,12 @@ Options Parse(int argc, char** argv)
             options.threads = static_cast<unsigned>(ParseNumber(value, "--threads"));
         else if (option == "--read-ahead")
             options.readAhead = ParseNumber(value, "--read-ahead");
+        else if (option == "--max-body")
+            options.maxBody = ParseNumber(value, "--max-body");
+        else if (option == "--client-connections")
+            options.clientConnections = ParseNumber(value, "--client-connections");
+        else if (option == "--head-timeout")
+            options.headTimeout = std::chrono::seconds(ParseNumber(value, "--head-timeout"));
         else if (option == "--timeout")
             options.timeout = std::chrono::seconds(ParseNumber(value, "--timeout"));
         else
@@ -103,8 +123,9 @@ Options Parse(int argc, char** argv)
         throw std::invalid_argument("--extension PATH is required");
     if (options.certificate.empty() != options.key.empty())
         throw std::invalid_argument("--cert and --key go together");
-    if (options.threads == 0 || options.timeout.count() == 0)
-        throw std::invalid_argument("--threads and --timeout must be at least 1");
+    if (options.threads == 0 || options.clientConnections == 0 || options.headTimeout.count() == 0 ||
+        options.timeout.count() == 0)
+        throw std::invalid_argument("--threads, --client-connections, --head-timeout and --timeout must be at least 1");
     return options;
 }
 

@@ -19,9 +19,16 @@ struct Options {
     // Both or neither; without them a self-signed pair is kept in stateDirectory.
     std::string certificate;
     std::string key;
-    std::string stateDirectory = ".";
+    // Empty: the user's state directory (see state_directory.h).
+    std::string stateDirectory;
     unsigned threads = 1;
     std::size_t readAhead = 49152;
+    // The extension takes bodies of up to 4096 bytes; a little room beyond
+    // that lets it give its own answer to a body slightly too long.
+    std::size_t maxBody = 65536;
+    std::size_t clientConnections = 32;
+    // For the TLS handshake and the request's head together.
+    std::chrono::seconds headTimeout{10};
     std::chrono::seconds timeout{10};
 };
 

@@ -28,6 +28,9 @@ asio::ssl::context MakeTlsContext(const Options& options)
     asio::ssl::context tls(asio::ssl::context::tls_server);
     tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    // OpenSSL otherwise keeps each decrypted record, credentials and all, in
+    // its read buffer until the next one overwrites it.
+    SSL_CTX_set_options(tls.native_handle(), SSL_OP_CLEANSE_PLAINTEXT);
     tls.use_certificate_chain_file(files.certificate);
     tls.use_private_key_file(files.key, asio::ssl::context::pem);
     return tls;
@@ -71,8 +74,9 @@ void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* s
 
 Server::Server(asio::io_context& io, const Options& options, const ExtensionModule& extension,
                asio::thread_pool& workers)
-    : io_(io), options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit),
-      host_{extension, workers, tracker_, options.readAhead, options.timeout, DirectoryOf(options.extension)},
+    : io_(io), options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit, options.clientConnections),
+      host_{extension, workers, tracker_, options.readAhead,
+            options.maxBody, options.headTimeout, options.timeout, DirectoryOf(options.extension)},
       httpsAcceptor_(io)
 {
 }
@@ -109,15 +113,21 @@ asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
             co_await pause.async_wait(asio::use_awaitable);
             continue;
         }
-        // Over the cap the connection is closed at once, unanswered.
-        if (tracker_.Full())
+        // Over the host's cap or the client's share the connection is closed
+        // at once, unanswered. Counted here rather than when the session
+        // starts, so that a burst of connections cannot slip past the count.
+        tcp::endpoint client = socket.remote_endpoint(error);
+        if (error)
             continue;
-        // The extension answers in a header write and a body write; Nagle's
-        // algorithm would hold the second back until the client's delayed ACK.
+        std::optional<ConnectionTracker::Registration> registration = tracker_.Admit(client.address());
+        if (!registration)
+            continue;
+        // The answer goes out in a few writes; Nagle's algorithm would hold
+        // the last back until the client's delayed ACK.
         socket.set_option(tcp::no_delay(true), error);
         if (https)
-            asio::co_spawn(io_, ServeHttps(std::move(socket), tls_, host_), asio::detached);
+            asio::co_spawn(io_, ServeHttps(std::move(socket), tls_, host_, std::move(*registration)), asio::detached);
         else
-            asio::co_spawn(io_, ServePlainHttp(std::move(socket), host_), asio::detached);
+            asio::co_spawn(io_, ServePlainHttp(std::move(socket), host_, std::move(*registration)), asio::detached);
     }
 }

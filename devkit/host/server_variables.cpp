@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace {
 
@@ -22,39 +23,45 @@ std::string VariableNameOf(std::string_view header)
 }
 
 // Repeated headers read as one, their values joined as HTTP allows.
-std::optional<std::string> HeaderVariable(const HttpRequest& request, std::string_view name)
+std::optional<WipedBytes> HeaderVariable(const HttpRequest& request, std::string_view name)
 {
-    std::optional<std::string> value;
+    std::optional<WipedBytes> value;
     for (const auto& [header, headerValue] : request.headers) {
         if (VariableNameOf(header) != name)
             continue;
-        value = value ? *value + ", " + headerValue : headerValue;
+        if (value) {
+            constexpr std::string_view kSeparator = ", ";
+            value->insert(value->end(), kSeparator.begin(), kSeparator.end());
+            value->insert(value->end(), headerValue.begin(), headerValue.end());
+        } else {
+            value = headerValue;
+        }
     }
     return value;
 }
 
 } // namespace
 
-std::optional<std::string> LookUpServerVariable(const HttpRequest& request, std::string_view requested)
+std::optional<WipedBytes> LookUpServerVariable(const HttpRequest& request, std::string_view requested)
 {
     const std::string name = UpperCase(requested);
     if (name.starts_with("HTTP_"))
         return HeaderVariable(request, std::string_view(name).substr(5));
     if (name == "HTTPS")
-        return request.https ? "on" : "off";
+        return ToWipedBytes(request.https ? "on" : "off");
     if (name == "REQUEST_METHOD")
-        return request.method;
+        return ToWipedBytes(request.method);
     if (name == "CONTENT_TYPE")
-        return HeaderVariable(request, "CONTENT_TYPE").value_or("");
+        return HeaderVariable(request, "CONTENT_TYPE").value_or(WipedBytes());
     if (name == "CONTENT_LENGTH")
-        return std::to_string(request.body.size());
+        return ToWipedBytes(std::to_string(request.body.size()));
     if (name == "QUERY_STRING")
-        return request.query;
+        return ToWipedBytes(request.query);
     if (name == "PATH_INFO")
-        return request.path;
+        return ToWipedBytes(request.path);
     if (name == "REMOTE_ADDR")
-        return request.remoteAddress;
+        return ToWipedBytes(request.remoteAddress);
     if (name == "SERVER_PORT")
-        return std::to_string(request.localPort);
+        return ToWipedBytes(std::to_string(request.localPort));
     return std::nullopt;
 }

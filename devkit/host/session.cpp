@@ -2,17 +2,17 @@
 
 #include "devkit/host/access_log.h"
 #include "devkit/host/exchange.h"
+#include "devkit/host/wiping_allocator.h"
 
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/http/vector_body.hpp>
 #include <boost/beast/ssl.hpp>
 
-#include <future>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -25,10 +25,12 @@ using tcp = asio::ip::tcp;
 namespace {
 
 constexpr std::uint32_t kHeaderLimit = 16 * 1024;
-constexpr std::uint64_t kBodyLimit = 1024 * 1024;
 
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
-using Parser = http::request_parser<http::string_body>;
+// Every buffer that holds a request's bytes wipes them when it lets them go.
+using ReadBuffer = beast::basic_flat_buffer<WipingAllocator<char>>;
+using Parser = http::request_parser<http::vector_body<char, WipingAllocator<char>>, WipingAllocator<char>>;
+using Message = Parser::value_type;
 
 // The answer a failed read deserves: a status, or 0 when there is no one
 // left to answer (the client went away, fell silent, or never spoke TLS).
@@ -75,45 +77,42 @@ std::string QueryOf(beast::string_view target)
     return mark == beast::string_view::npos ? std::string() : Text(target.substr(mark + 1));
 }
 
+// The threading rule: a Session, its stream, its read buffer and its parser
+// belong to the network thread. The HttpRequest made from a parsed message
+// crosses to a worker for one HttpExtensionProc call, together with the
+// Exchange that serves it; meanwhile the session waits and touches neither,
+// and the worker hands back the whole answer and returns to the pool before
+// the network thread writes a byte of it.
 template <class Stream>
-class Session final : public ClientWriter {
+class Session final {
 public:
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
     template <class... StreamArguments>
-    Session(HostContext& host, tcp::socket&& socket, StreamArguments&... arguments)
-        : host_(host), stream_(std::move(socket), arguments...)
+    Session(HostContext& host, tcp::socket&& socket, ConnectionTracker::Registration&& registration,
+            StreamArguments&... arguments)
+        : host_(host), registration_(std::move(registration)), stream_(std::move(socket), arguments...)
     {
         beast::error_code ignored;
         client_ = Tcp().socket().remote_endpoint(ignored).address().to_string(ignored);
         localPort_ = Tcp().socket().local_endpoint(ignored).port();
+        registration_.OnStop([this] {
+            if (idle_)
+                Tcp().close();
+        });
     }
 
     asio::awaitable<void> Serve()
     {
-        ConnectionTracker::Registration registration(host_.tracker, [this] {
-            if (idle_)
-                Tcp().close();
-        });
-        if (co_await Handshake())
-            while (!host_.tracker.Stopping() && co_await ServeOneRequest()) {
-            }
+        // One deadline for the TLS handshake and the first request's head
+        // together, so that a client cannot hold a slot by being slow at each.
+        Tcp().expires_after(host_.headTimeout);
+        // No co_await inside a condition here: GCC 12 has miscompiled this
+        // function with one, resuming it at no valid point.
+        bool open = co_await Handshake();
+        while (open && !host_.tracker.Stopping())
+            open = co_await ServeOneRequest();
         co_await Close();
-    }
-
-    // Called from a worker thread while the network side waits for it: the
-    // write runs on the network thread, under the client timeout.
-    bool Write(std::string_view bytes) override
-    {
-        // Shared, so that the promise outlives the handler that fulfils it.
-        auto done = std::make_shared<std::promise<bool>>();
-        std::future<bool> written = done->get_future();
-        asio::post(stream_.get_executor(), [this, bytes, done] {
-            Tcp().expires_after(host_.timeout);
-            asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
-                              [done](beast::error_code error, std::size_t) { done->set_value(!error); });
-        });
-        return written.get();
     }
 
 private:
@@ -125,7 +124,6 @@ private:
             co_return true;
         } else {
             beast::error_code error;
-            Tcp().expires_after(host_.timeout);
             co_await stream_.async_handshake(asio::ssl::stream_base::server,
                                              asio::redirect_error(asio::use_awaitable, error));
             co_return !error;
@@ -135,6 +133,7 @@ private:
     // True when the connection stays open for another request.
     asio::awaitable<bool> ServeOneRequest()
     {
+
         Parser parser;
         parser.header_limit(kHeaderLimit);
         // Lifted until the header is in, so that a declared length over the
@@ -143,7 +142,6 @@ private:
         beast::error_code error;
 
         idle_ = true;
-        Tcp().expires_after(host_.timeout);
         co_await http::async_read_header(stream_, buffer_, parser, asio::redirect_error(asio::use_awaitable, error));
         idle_ = false;
         AccessRecord record{client_};
@@ -153,10 +151,11 @@ private:
 
         record.method = Text(parser.get().method_string());
         record.path = PathOf(parser.get().target());
-        // Checked before the body is read, so a large one is never received.
-        if (parser.content_length().value_or(0) > kBodyLimit)
+        // Checked before the body is read, and before any 100 Continue, so a
+        // body the host will not take is never sent.
+        if (parser.content_length().value_or(0) > host_.maxBody)
             co_return co_await Refuse(413, record, started);
-        parser.body_limit(kBodyLimit);
+        parser.body_limit(host_.maxBody);
         if (ExpectsContinue(parser))
             co_await WriteAll("HTTP/1.1 100 Continue\r\n\r\n", error);
 
@@ -165,50 +164,70 @@ private:
         if (error)
             co_return co_await Refuse(StatusForReadError(error), record, started);
         Tcp().expires_never();
+        ForgetReadBytes();
 
         const bool clientKeepsAlive = parser.get().keep_alive();
-        HttpRequest request = ToHttpRequest(parser.release());
-        ExchangeOutcome outcome = co_await RunExtension(request);
+        ExchangeOutcome outcome = co_await RunExtension(parser.release());
         if (!outcome.answered)
             co_return co_await Refuse(500, record, started);
 
         record.status = outcome.status;
-        record.bytes = outcome.bytesSent;
+        co_await Deliver(outcome.answer, record);
         record.elapsed = std::chrono::steady_clock::now() - started;
         WriteAccessLine(record);
-        co_return outcome.keepConnection && clientKeepsAlive;
+        if (!record.delivered || !outcome.keepConnection || !clientKeepsAlive)
+            co_return false;
+        // The next request's head is due within the same span from now.
+        Tcp().expires_after(host_.headTimeout);
+        co_return true;
     }
 
     // Sends the host's own answer, if any, and ends the connection.
     asio::awaitable<bool> Refuse(unsigned status, AccessRecord& record,
                                  std::chrono::steady_clock::time_point started)
     {
+        ForgetReadBytes();
         if (status == 0)
             co_return false;
-        beast::error_code error;
-        std::string response = HostResponse(status, record.method != "HEAD");
-        co_await WriteAll(response, error);
         record.status = status;
-        record.bytes = error ? 0 : response.size();
+        co_await Deliver(HostResponse(status, record.method != "HEAD"), record);
         record.elapsed = std::chrono::steady_clock::now() - started;
         WriteAccessLine(record);
         co_return false;
     }
 
-    asio::awaitable<void> WriteAll(std::string_view bytes, beast::error_code& error)
+    // The parser has consumed the request, but its bytes, the Authorization
+    // header among them, stay in the buffer's storage: moving what the client
+    // already sent of its next request to a fresh block wipes the old one.
+    void ForgetReadBytes() { buffer_.shrink_to_fit(); }
+
+    // Under the write timeout, so that a client that stops reading holds its
+    // own connection only, and only for so long.
+    asio::awaitable<void> Deliver(std::string_view answer, AccessRecord& record)
     {
-        Tcp().expires_after(host_.timeout);
-        co_await asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
-                                   asio::redirect_error(asio::use_awaitable, error));
+        beast::error_code error;
+        record.bytes = co_await WriteAll(answer, error);
+        record.delivered = !error;
     }
 
-    asio::awaitable<ExchangeOutcome> RunExtension(const HttpRequest& request)
+    asio::awaitable<std::size_t> WriteAll(std::string_view bytes, beast::error_code& error)
     {
+        Tcp().expires_after(host_.timeout);
+        co_return co_await asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
+                                             asio::redirect_error(asio::use_awaitable, error));
+    }
+
+    // The request goes to a worker and its answer comes back; the request's
+    // copies of header and body are wiped when this returns, before the
+    // answer is written.
+    asio::awaitable<ExchangeOutcome> RunExtension(Message message)
+    {
+        HttpRequest request = ToHttpRequest(message);
         ExchangeOutcome outcome;
         co_await asio::co_spawn(
             host_.workers,
             [&]() -> asio::awaitable<void> {
-                Exchange exchange(request, *this, host_.readAhead, host_.root);
+                Exchange exchange(request, host_.readAhead, host_.root);
                 outcome = exchange.Run(host_.extension);
                 co_return;
             },
@@ -216,14 +235,14 @@ private:
         co_return outcome;
     }
 
-    HttpRequest ToHttpRequest(http::request<http::string_body>&& message)
+    HttpRequest ToHttpRequest(Message& message)
     {
         HttpRequest request;
         request.method = Text(message.method_string());
         request.path = PathOf(message.target());
         request.query = QueryOf(message.target());
         for (const auto& field : message)
-            request.headers.emplace_back(Text(field.name_string()), Text(field.value()));
+            request.headers.emplace_back(Text(field.name_string()), ToWipedBytes({field.value().data(), field.value().size()}));
         request.body = std::move(message.body());
         request.remoteAddress = client_;
         request.localPort = localPort_;
@@ -249,8 +268,9 @@ private:
     }
 
     HostContext& host_;
+    ConnectionTracker::Registration registration_;
     Stream stream_;
-    beast::flat_buffer buffer_;
+    ReadBuffer buffer_;
     std::string client_;
     unsigned short localPort_ = 0;
     bool idle_ = true;
@@ -258,14 +278,15 @@ private:
 
 } // namespace
 
-asio::awaitable<void> ServeHttps(tcp::socket socket, asio::ssl::context& tls, HostContext& host)
+asio::awaitable<void> ServeHttps(tcp::socket socket, asio::ssl::context& tls, HostContext& host,
+                                 ConnectionTracker::Registration registration)
 {
-    Session<TlsStream> session(host, std::move(socket), tls);
+    Session<TlsStream> session(host, std::move(socket), std::move(registration), tls);
     co_await session.Serve();
 }
 
-asio::awaitable<void> ServePlainHttp(tcp::socket socket, HostContext& host)
+asio::awaitable<void> ServePlainHttp(tcp::socket socket, HostContext& host, ConnectionTracker::Registration registration)
 {
-    Session<beast::tcp_stream> session(host, std::move(socket));
+    Session<beast::tcp_stream> session(host, std::move(socket), std::move(registration));
     co_await session.Serve();
 }

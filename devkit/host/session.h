@@ -1,6 +1,8 @@
 // One client connection: reads its requests, hands each to the extension on
-// a worker thread, and sends the host's own answer when the request never
-// reaches the extension or the extension leaves it unanswered.
+// a worker thread, writes the answer the worker hands back, and sends the
+// host's own answer when the request never reaches the extension or the
+// extension leaves it unanswered. A connection and everything it reads
+// belong to the network thread; see session.cpp for what crosses to a worker.
 #pragma once
 
 #include "devkit/host/connection_tracker.h"
@@ -24,11 +26,14 @@ struct HostContext {
     boost::asio::thread_pool& workers;
     ConnectionTracker& tracker;
     std::size_t readAhead;
+    std::size_t maxBody;
+    std::chrono::seconds headTimeout;
     std::chrono::seconds timeout;
     // The directory that lpszPathTranslated is rooted in.
     std::string root;
 };
 
 boost::asio::awaitable<void> ServeHttps(boost::asio::ip::tcp::socket socket, boost::asio::ssl::context& tls,
-                                        HostContext& host);
-boost::asio::awaitable<void> ServePlainHttp(boost::asio::ip::tcp::socket socket, HostContext& host);
+                                        HostContext& host, ConnectionTracker::Registration registration);
+boost::asio::awaitable<void> ServePlainHttp(boost::asio::ip::tcp::socket socket, HostContext& host,
+                                            ConnectionTracker::Registration registration);

@@ -54,11 +54,14 @@ def run_host(arguments, registry, timeout=60):
 class DevHost:
     """A running host serving the sample over HTTPS and plain HTTP, on ports of its choosing."""
 
-    def __init__(self, *extra_arguments, extension=None):
+    def __init__(self, *extra_arguments, extension=None, prepare_sample=None):
+        """prepare_sample, when given, may change the laid-out sample before the host starts."""
         self.directory = tempfile.TemporaryDirectory(prefix="devhost-e2e-")
         root = self.directory.name
         self.sample = os.path.join(root, "sample")
         registry = lay_out_sample(self.sample)
+        if prepare_sample:
+            prepare_sample(self.sample)
         self.log_path = os.path.join(root, "access.log")
         self.stderr_lines = []
         arguments = [PATHS.host, "--extension", extension or PATHS.extension, "--listen", "127.0.0.1:0",

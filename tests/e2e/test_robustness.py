@@ -1,10 +1,17 @@
 """Many clients at once, some of them hostile: every proper request gets its
-right answer while others send garbage, endless headers, or nothing at all."""
+right answer while others send garbage, endless headers, or nothing at all,
+hold many idle connections, or never read their answers."""
 
+import fcntl
 import http.client
+import os
+import re
 import socket
 import ssl
+import struct
+import termios
 import threading
+import time
 import unittest
 
 import devhost
@@ -111,7 +118,9 @@ class HostileClients:
 
 class ManyClients(unittest.TestCase):
     def test_every_proper_request_is_answered_right_beside_hostile_clients(self):
-        with devhost.DevHost("--threads", "4", "--timeout", str(HOST_TIMEOUT_SECONDS)) as host:
+        # Every party here connects from 127.0.0.1, standing for many machines.
+        with devhost.DevHost("--threads", "4", "--timeout", str(HOST_TIMEOUT_SECONDS), "--head-timeout",
+                             str(HOST_TIMEOUT_SECONDS), "--client-connections", "64") as host:
             failures = []
 
             def client(number):
@@ -135,6 +144,174 @@ class ManyClients(unittest.TestCase):
             self.assertEqual(hostile.problems, [])
             self.assertGreater(hostile.rounds, 4)
             self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
+
+# The host's own defaults, which the test below relies on.
+CLIENT_CONNECTIONS = 32
+MAX_BODY = 65536
+# Long enough that nothing the test sees can be the work of a timeout.
+PATIENT_SECONDS = 60
+IDLE_CONNECTIONS = 300
+IDLE_CLIENT, NON_READER, LEGITIMATE = "127.0.0.3", "127.0.0.4", "127.0.0.2"
+# Accounts with long addresses and four aliases each: `list` answers about 9 MB,
+# far more than a non-reader's socket buffers and the host's together hold.
+LARGE_SAMPLE_ACCOUNTS = 20000
+PADDING = "p" * 40
+ANSWER_UNDER_WAY = 16384
+
+
+def lay_out_large_sample(sample):
+    with open(os.path.join(sample, "Accounts.txt"), "a") as accounts, \
+            open(os.path.join(sample, "Aliases.txt"), "a") as aliases:
+        for number in range(LARGE_SAMPLE_ACCOUNTS):
+            address = f"user{number:05d}.{PADDING}@example.com"
+            accounts.write(f"{address} | Generated User {number:05d} | pass{number} | 0 | 0 | |\n")
+            for alias in range(4):
+                aliases.write(f"alias{alias}.{number:05d}.{PADDING}@example.com = {address}\n")
+
+
+def connect_from(source, port, receive_buffer=None):
+    """A TCP connection from the given loopback address, as another machine would make it."""
+    sock = socket.socket()
+    if receive_buffer:
+        # Set before connecting, so that the window never grows past it.
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    sock.settimeout(PATIENT_SECONDS)
+    sock.bind((source, 0))
+    sock.connect(("127.0.0.1", port))
+    return sock
+
+
+def still_open(sock):
+    """True while the host has not closed the connection; reads nothing, TLS or not."""
+    with socket.fromfd(sock.fileno(), socket.AF_INET, socket.SOCK_STREAM) as tcp:
+        try:
+            return tcp.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) != b""
+        except BlockingIOError:
+            return True
+        except OSError:
+            return False
+
+
+def bytes_waiting(sock):
+    """What the host has sent that the client has not read."""
+    return struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+def tls_request(port, source, body, receive_buffer=None):
+    """A TLS connection from source with a form request sent and nothing read."""
+    sock = devhost.unverified_context().wrap_socket(connect_from(source, port, receive_buffer),
+                                                    server_hostname="localhost")
+    headers = "".join(f"{name}: {value}\r\n" for name, value in form_headers().items())
+    sock.sendall(f"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: {len(body)}\r\n{headers}\r\n".encode()
+                 + body.encode())
+    return sock
+
+
+def hold_idle_connections(port):
+    """IDLE_CONNECTIONS connections from one address that never send a request:
+    every other one completes the TLS handshake first, the rest stay silent TCP."""
+    held = []
+    for number in range(IDLE_CONNECTIONS):
+        sock = connect_from(IDLE_CLIENT, port)
+        if number % 2:
+            sock = devhost.unverified_context().wrap_socket(sock, server_hostname="localhost",
+                                                            do_handshake_on_connect=False)
+            try:
+                sock.do_handshake()
+            except (ssl.SSLError, ConnectionError):
+                pass  # turned away before the handshake
+        held.append(sock)
+    return held
+
+
+class HostileHolders(unittest.TestCase):
+    def test_auth_is_answered_while_idle_and_non_reading_clients_hold_on(self):
+        with devhost.DevHost("--threads", "2", "--timeout", str(PATIENT_SECONDS), "--head-timeout",
+                             str(PATIENT_SECONDS), prepare_sample=lay_out_large_sample) as host:
+            begun = time.monotonic()
+            idle = hold_idle_connections(host.https_port)
+            idle_held = time.monotonic()
+
+            # Two non-readers, as many as the host has workers, ask for the large list.
+            non_readers = [tls_request(host.https_port, NON_READER, "cmd=list", receive_buffer=65536)
+                           for _ in range(2)]
+            # Past the TLS session tickets, the answers themselves are coming.
+            while not all(bytes_waiting(sock) > ANSWER_UNDER_WAY for sock in non_readers):
+                time.sleep(0.01)
+            stuck = time.monotonic()
+
+            asked = time.monotonic()
+            connection = http.client.HTTPSConnection("127.0.0.1", host.https_port, timeout=PATIENT_SECONDS,
+                                                     context=devhost.unverified_context(),
+                                                     source_address=(LEGITIMATE, 0))
+            status, _, body = request(connection, "POST", "cmd=auth&user=ann.lee%40example.com&pass=ann-pass",
+                                      form_headers())
+            answered = time.monotonic()
+
+            self.assertEqual((status, body), (200, b'{"succeeded": true}\r\n'))
+            # Well before any of the host's timeouts could have freed a worker or a slot.
+            self.assertLess(answered - begun, PATIENT_SECONDS / 2)
+            self.assertTrue(all(still_open(sock) for sock in non_readers))
+            waiting = [bytes_waiting(sock) for sock in non_readers]
+            open_idle = sum(still_open(sock) for sock in idle)
+            self.assertLessEqual(open_idle, CLIENT_CONNECTIONS)
+            print(f"\n{IDLE_CONNECTIONS} idle connections made in {idle_held - begun:.3f}s, "
+                  f"{open_idle} of them kept by the host; both non-readers stuck on the large list after "
+                  f"{stuck - idle_held:.3f}s more, with {waiting} bytes unread; auth answered in "
+                  f"{answered - asked:.3f}s, {answered - begun:.3f}s after the first idle connection "
+                  f"(host timeouts {PATIENT_SECONDS}s)")
+
+            for sock in non_readers + idle:
+                sock.close()
+            undelivered = [line for line in wait_for_undelivered(host, len(non_readers))
+                           if f" {NON_READER} POST / 200 " in line]
+            self.assertEqual(len(undelivered), len(non_readers), host.access_log())
+            self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
+
+def wait_for_undelivered(host, count):
+    """The access log's undelivered lines, once there are count of them or the host's timeout has passed."""
+    deadline = time.monotonic() + PATIENT_SECONDS
+    while True:
+        lines = [line for line in host.access_log() if line.endswith("ms undelivered")]
+        if len(lines) >= count or time.monotonic() > deadline:
+            return lines
+        time.sleep(0.05)
+
+
+class BodyLimit(unittest.TestCase):
+    def test_a_body_the_host_will_not_take_is_refused_before_it_is_sent(self):
+        with devhost.DevHost() as host:
+            cases = [
+                # (name, length header, whether the host asks for the body, status it answers)
+                ("one byte over the limit", f"Content-Length: {MAX_BODY + 1}", False, 413),
+                ("far over the limit", "Content-Length: 1048576", False, 413),
+                ("at the limit", f"Content-Length: {MAX_BODY}", True, None),
+            ]
+            for name, length, continued, status in cases:
+                with self.subTest(name), host.tls_socket() as sock:
+                    sock.sendall(f"POST / HTTP/1.1\r\nHost: localhost\r\n{length}\r\n"
+                                 "Expect: 100-continue\r\n\r\n".encode())
+                    if continued:
+                        self.assertEqual(sock.recv(100), b"HTTP/1.1 100 Continue\r\n\r\n")
+                        continue
+                    answer = devhost.read_until_closed(sock)
+                    self.assertTrue(answer.startswith(b"HTTP/1.1 %d " % status), answer)
+                    self.assertNotIn(b"100 Continue", answer)
+            self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
+    def test_a_chunked_body_past_the_limit_is_refused(self):
+        with devhost.DevHost() as host, host.tls_socket() as sock:
+            chunk = b"x" * 4096
+            sock.sendall(b"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n")
+            try:
+                for _ in range(MAX_BODY // len(chunk) + 1):
+                    sock.sendall(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+            except (ConnectionError, ssl.SSLError):
+                pass  # refused while still sending
+            answer = devhost.read_until_closed(sock)
+            self.assertTrue(answer.startswith(b"HTTP/1.1 413 "), answer)
 
 
 if __name__ == "__main__":

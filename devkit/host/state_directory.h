@@ -1,0 +1,12 @@
+// Where the host keeps what it makes for itself, the self-signed certificate
+// and its key: a directory of the user's own, never the current directory.
+#pragma once
+
+#include <filesystem>
+
+// --state-dir when given; otherwise $XDG_STATE_HOME/isapi-devhost, or
+// ~/.local/state/isapi-devhost. Throws when none of them can be told.
+std::filesystem::path StateDirectory(const std::filesystem::path& given);
+
+// Makes the directory, and its missing parents, readable by the user only.
+void MakeStateDirectory(const std::filesystem::path& directory);
