@@ -95,8 +95,7 @@ BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LP
         *size = needed;
         return FALSE;
     }
-    memcpy(buffer, value->data(), value->size());
-    static_cast<char*>(buffer)[value->size()] = '\0';
+    *std::copy(value->begin(), value->end(), static_cast<char*>(buffer)) = '\0';
     *size = needed;
     return TRUE;
 }

@@ -23,7 +23,7 @@ python3 "$here/make_accounts.py" 10000 "$work/sample/Accounts.txt" "$work/sample
 : >"$work/host.err"
 VELMORA_REGISTRY_FILE="$registry" "$build/devkit/host/isapi-devhost" \
     --extension "$build/TessalineIntegration.so" --listen 127.0.0.1:0 --state-dir "$work" \
-    >/dev/null 2>"$work/host.err" &
+    --client-connections "$connections" >/dev/null 2>"$work/host.err" &
 host_pid=$!
 while ! grep -q "listening on" "$work/host.err"; do
     kill -0 "$host_pid" 2>/dev/null || { cat "$work/host.err"; exit 1; }
