@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+// The entry points carry the names they are exported under, so that the
+// one list of entry points installs each in its own slot.
 namespace {
 
 FakeUserLibrary* gFake = nullptr;
@@ -20,16 +22,16 @@ void Record(const std::string& call)
     gFake->calls.push_back(call);
 }
 
-void ReloadUsers() { Record("VL_ReloadUsers()"); }
+void VL_ReloadUsers() { Record("VL_ReloadUsers()"); }
 
-void GetDBPath(char* path, int32_t fileId)
+void VL_GetDBPath(char* path, int32_t fileId)
 {
     Record("VL_GetDBPath(" + std::to_string(fileId) + ")");
     const std::string& source = fileId == kAliasFileId ? gFake->aliasPath : gFake->settingsPath;
     memcpy(path, source.c_str(), source.size() + 1);
 }
 
-UserHandle GetByEmail(const char* address)
+UserHandle VL_GetByEmail(const char* address)
 {
     Record(std::string("VL_GetByEmail(") + address + ")");
     for (size_t i = 0; i < gFake->accounts.size(); ++i) {
@@ -41,38 +43,38 @@ UserHandle GetByEmail(const char* address)
     return kNoUser;
 }
 
-uint8_t GetIsDisabled(UserHandle user)
+uint8_t VL_GetIsDisabled(UserHandle user)
 {
     Record("VL_GetIsDisabled");
     return Account(user)->disabled;
 }
 
-uint8_t GetIsFrozen(UserHandle user)
+uint8_t VL_GetIsFrozen(UserHandle user)
 {
     Record("VL_GetIsFrozen");
     return Account(user)->frozen;
 }
 
-uint8_t GetWebConfigBit(UserHandle user, int32_t bit)
+uint8_t VL_GetWebConfigBit(UserHandle user, int32_t bit)
 {
     Record("VL_GetWebConfigBit(" + std::to_string(bit) + ")");
     return bit == 4 && Account(user)->webConfig4;
 }
 
-uint8_t ValidateUser(UserHandle user, const char* password)
+uint8_t VL_ValidateUser(UserHandle user, const char* password)
 {
     Record("VL_ValidateUser");
     gFake->validatedPasswords.emplace_back(password);
     return Account(user)->password == password ? 0x80 : 0;
 }
 
-void GetFree(UserHandle)
+void VL_GetFree(UserHandle)
 {
     Record("VL_GetFree");
     --gFake->openHandles;
 }
 
-int64_t FindFirst(UserHandle* user)
+int64_t VL_FindFirst(UserHandle* user)
 {
     Record("VL_FindFirst");
     if (gFake->findFirstFails || gFake->accounts.empty())
@@ -82,7 +84,7 @@ int64_t FindFirst(UserHandle* user)
     return 7;
 }
 
-uint8_t FindNext(int64_t, UserHandle* user)
+uint8_t VL_FindNext(int64_t, UserHandle* user)
 {
     Record("VL_FindNext");
     if (!Account(*user + 1))
@@ -91,28 +93,28 @@ uint8_t FindNext(int64_t, UserHandle* user)
     return 1;
 }
 
-void FindClose(int64_t)
+void VL_FindClose(int64_t)
 {
     Record("VL_FindClose");
     --gFake->openSearches;
     ++gFake->findCloseCalls;
 }
 
-void GetEmail(UserHandle user, char* address)
+void VL_GetEmail(UserHandle user, char* address)
 {
     Record("VL_GetEmail");
     const std::string& source = Account(user)->address;
     memcpy(address, source.data(), std::min<size_t>(source.size(), kEmailBufferSize));
 }
 
-void GetFullName(UserHandle user, char* fullName)
+void VL_GetFullName(UserHandle user, char* fullName)
 {
     Record("VL_GetFullName");
     const std::string& source = Account(user)->fullName;
     memcpy(fullName, source.data(), std::min<size_t>(source.size(), kFullNameBufferSize));
 }
 
-uint8_t GroupFindMember(const char* address, const char* group)
+uint8_t VL_GroupFindMember(const char* address, const char* group)
 {
     Record(std::string("VL_GroupFindMember(") + address + "," + group + ")");
     for (const FakeAccount& account : gFake->accounts)
@@ -128,9 +130,9 @@ uint8_t GroupFindMember(const char* address, const char* group)
 FakeUserLibrary::FakeUserLibrary()
 {
     gFake = this;
-    gUserLibrary = BindingTable{ReloadUsers, GetDBPath, GetByEmail, GetIsDisabled, GetIsFrozen, GetWebConfigBit,
-                                ValidateUser, GetFree, FindFirst, FindNext, FindClose, GetEmail, GetFullName,
-                                GroupFindMember};
+#define VL_INSTALL(result, name, parameters) gUserLibrary.name = name;
+    VL_ENTRY_POINTS(VL_INSTALL)
+#undef VL_INSTALL
 }
 
 FakeUserLibrary::~FakeUserLibrary()

@@ -3,6 +3,8 @@
 // the host loads and unloads the extension, and only read in between.
 #pragma once
 
+#include "userlib/entry_point_list.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -20,22 +22,12 @@ constexpr int32_t kWebConfigPermission = 4;
 constexpr int kEmailBufferSize = 77;
 constexpr int kFullNameBufferSize = 31;
 
+// One slot per entry point, empty until bound.
+#define VL_SLOT(result, name, parameters) result(*name) parameters;
 struct BindingTable {
-    void (*VL_ReloadUsers)();
-    void (*VL_GetDBPath)(char* path, int32_t fileId);
-    UserHandle (*VL_GetByEmail)(const char* address);
-    uint8_t (*VL_GetIsDisabled)(UserHandle user);
-    uint8_t (*VL_GetIsFrozen)(UserHandle user);
-    uint8_t (*VL_GetWebConfigBit)(UserHandle user, int32_t bit);
-    uint8_t (*VL_ValidateUser)(UserHandle user, const char* password);
-    void (*VL_GetFree)(UserHandle user);
-    int64_t (*VL_FindFirst)(UserHandle* user);
-    uint8_t (*VL_FindNext)(int64_t search, UserHandle* user);
-    void (*VL_FindClose)(int64_t search);
-    void (*VL_GetEmail)(UserHandle user, char* address);
-    void (*VL_GetFullName)(UserHandle user, char* fullName);
-    uint8_t (*VL_GroupFindMember)(const char* address, const char* group);
+    VL_ENTRY_POINTS(VL_SLOT)
 };
+#undef VL_SLOT
 
 extern BindingTable gUserLibrary;
 
@@ -47,24 +39,13 @@ bool AllBound(Slots... slots)
 }
 
 // Calls visit(slot, name) for every slot of the table, with the name its
-// entry point is exported under: the one list of what the extension binds.
+// entry point is exported under.
 template <class Table, class Visitor>
 void ForEachEntryPoint(Table& table, Visitor&& visit)
 {
-    visit(table.VL_ReloadUsers, "VL_ReloadUsers");
-    visit(table.VL_GetDBPath, "VL_GetDBPath");
-    visit(table.VL_GetByEmail, "VL_GetByEmail");
-    visit(table.VL_GetIsDisabled, "VL_GetIsDisabled");
-    visit(table.VL_GetIsFrozen, "VL_GetIsFrozen");
-    visit(table.VL_GetWebConfigBit, "VL_GetWebConfigBit");
-    visit(table.VL_ValidateUser, "VL_ValidateUser");
-    visit(table.VL_GetFree, "VL_GetFree");
-    visit(table.VL_FindFirst, "VL_FindFirst");
-    visit(table.VL_FindNext, "VL_FindNext");
-    visit(table.VL_FindClose, "VL_FindClose");
-    visit(table.VL_GetEmail, "VL_GetEmail");
-    visit(table.VL_GetFullName, "VL_GetFullName");
-    visit(table.VL_GroupFindMember, "VL_GroupFindMember");
+#define VL_VISIT(result, name, parameters) visit(table.name, #name);
+    VL_ENTRY_POINTS(VL_VISIT)
+#undef VL_VISIT
 }
 
 // What each stage needs bound; without it the stage is refused (loading) or
