@@ -1,7 +1,7 @@
 #include "commands/alias_table.h"
 
 #include "platform/ascii.h"
-#include "platform/win32.h"
+#include "platform/os_calls.h"
 #include "userlib/user_library.h"
 
 #include <algorithm>
@@ -49,7 +49,7 @@ private:
     {
         if (ended_ || !file_)
             return false;
-        length_ = fread(buffer_.get(), 1, kChunkSize, file_);
+        length_ = gOs.fread(buffer_.get(), 1, kChunkSize, file_);
         position_ = 0;
         if (const void* end = memchr(buffer_.get(), 0x1A, length_)) {
             length_ = static_cast<size_t>(static_cast<const unsigned char*>(end) - buffer_.get());
@@ -154,7 +154,7 @@ struct ByTarget {
 AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report)
 {
     AliasTable table;
-    FILE* file = path[0] != '\0' ? OpenSharedForReading(path) : nullptr;
+    FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path) : nullptr;
     TextModeReader reader(file);
     char line[kLineBufferSize];
     bool cutOff = false;
@@ -167,7 +167,7 @@ AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report)
         // A directory opens on some systems and then fails to read.
         report->readable = file && !ferror(file);
     if (file)
-        fclose(file);
+        gOs.fclose(file);
     std::stable_sort(table.begin(), table.end(), ByTarget{});
     return table;
 }

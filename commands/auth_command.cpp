@@ -4,6 +4,7 @@
 #include "extension/request_context.h"
 #include "extension/wiped_buffer.h"
 #include "platform/ascii.h"
+#include "platform/os_calls.h"
 #include "userlib/account_guards.h"
 
 #include <cstring>
@@ -18,14 +19,14 @@ constexpr char kFailed[] = "{\"succeeded\": false}\r\n";
 AccountVerdict PasswordVerdict(UserHandle user, const std::string& password)
 {
     WipedBuffer<WCHAR> wide(password.size() + 1);
-    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, password.c_str(), -1, wide.get(),
+    int units = gOs.MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, password.c_str(), -1, wide.get(),
                                     static_cast<int>(wide.count()));
     if (units == 0)
         return AccountVerdict::kPasswordNotInCodePage;
 
     WipedBuffer<char> ansi(static_cast<size_t>(units) * 2);
     BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), -1, ansi.get(),
+    int bytes = gOs.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.get(), -1, ansi.get(),
                                     static_cast<int>(ansi.count()), nullptr, &usedDefault);
     if (bytes == 0 || usedDefault)
         return AccountVerdict::kPasswordNotInCodePage;

@@ -4,8 +4,9 @@
 #include "commands/list_command.h"
 #include "extension/request_context.h"
 #include "platform/ascii.h"
-#include "userlib/settings.h"
+#include "platform/os_calls.h"
 #include "userlib/account_guards.h"
+#include "userlib/settings.h"
 
 #include <cstring>
 
@@ -44,9 +45,9 @@ void ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize + 1])
     char fullName[kFullNameBufferSize + 1] = {};
     gUserLibrary.VL_GetFullName(user, fullName);
     WCHAR wide[kWideNameSize + 1] = {};
-    MultiByteToWideChar(CP_ACP, 0, fullName, -1, wide, kWideNameSize);
+    gOs.MultiByteToWideChar(CP_ACP, 0, fullName, -1, wide, kWideNameSize);
     memset(utf8, 0, sizeof utf8);
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8NameSize, nullptr, nullptr);
+    gOs.WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8NameSize, nullptr, nullptr);
 }
 
 void AppendAccount(std::string& body, const char* address, const char* fullName,

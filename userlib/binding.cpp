@@ -1,6 +1,6 @@
 // Finding the installed mail server through the registry, loading its user
 // library and binding the entry points that the extension calls.
-#include "platform/win32.h"
+#include "platform/os_calls.h"
 #include "userlib/user_library.h"
 
 #include <cstdio>
@@ -18,11 +18,11 @@ HMODULE gLibrary = nullptr;
 ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit])
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (gOs.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return ServerValue::kNoKey;
     DWORD size = kRegistryValueLimit;
-    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size);
-    RegCloseKey(key);
+    LONG result = gOs.RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size);
+    gOs.RegCloseKey(key);
     // The value is kept zero-terminated even when the registry stored it without one.
     value[kRegistryValueLimit - 1] = '\0';
     if (result == ERROR_MORE_DATA)
@@ -34,7 +34,7 @@ ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit]
 
 void ReadLibraryType(UserLibraryLocation& location)
 {
-    GetPrivateProfileStringA("Advanced", "UserDllType", "", location.libraryType, kLibraryTypeSize,
+    gOs.GetPrivateProfileStringA("Advanced", "UserDllType", "", location.libraryType, kLibraryTypeSize,
                              location.settingsPath);
 }
 
@@ -49,7 +49,7 @@ bool LoadUserLibrary(const char* libraryPath)
 {
     // The library's own DLLs are then found beside it, where the mail server's
     // programs find them, not beside the web server's program.
-    gLibrary = LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    gLibrary = gOs.LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return gLibrary != nullptr;
 }
 
@@ -58,7 +58,7 @@ void BindEntryPoints()
     ForEachEntryPoint(gUserLibrary, [](auto& slot, const char* name) {
         // Through void*: the entry point's real type is the slot's, not FARPROC's.
         slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
-            reinterpret_cast<void*>(GetProcAddress(gLibrary, name)));
+            reinterpret_cast<void*>(gOs.GetProcAddress(gLibrary, name)));
     });
 }
 
@@ -92,7 +92,7 @@ bool BindUserLibrary()
 void ReleaseUserLibrary()
 {
     if (gLibrary) {
-        FreeLibrary(gLibrary);
+        gOs.FreeLibrary(gLibrary);
         gLibrary = nullptr;
     }
     // A stray call after unloading then meets an empty slot, not unmapped code.

@@ -1,6 +1,6 @@
 #include "userlib/settings.h"
 
-#include "platform/win32.h"
+#include "platform/os_calls.h"
 #include "userlib/user_library.h"
 
 #include <cstring>
@@ -25,7 +25,7 @@ bool SettingsFileUnreadable()
 bool ReadGroupNamesValue(const char* path, char* value, DWORD size)
 {
     SetLastError(ERROR_SUCCESS);
-    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, size, path);
+    gOs.GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, size, path);
     return strcmp(value, kAbsentMarker) != 0 || !SettingsFileUnreadable();
 }
 
@@ -48,7 +48,7 @@ GroupNamesSetting FindGroupNamesSetting(const char* settingsPath)
     // default, only a stored value reads back as anything.
     char first[2] = {};
     SetLastError(ERROR_SUCCESS);
-    GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", first, sizeof first, settingsPath);
+    gOs.GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", first, sizeof first, settingsPath);
     if (first[0] != '\0')
         return GroupNamesSetting::kPresent;
     return SettingsFileUnreadable() ? GroupNamesSetting::kUnreadable : GroupNamesSetting::kAbsent;
@@ -61,7 +61,7 @@ void EnsureGroupNamesSetting()
     SettingsPath path;
     ReadSettingsFilePath(path);
     if (FindGroupNamesSetting(path) == GroupNamesSetting::kAbsent)
-        WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
+        gOs.WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
 }
 
 bool ReadGroupNames(GroupNameList& names)
