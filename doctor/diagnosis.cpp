@@ -7,6 +7,7 @@
 #include "doctor/system.h"
 #include "platform/win32.h"
 #include "request/caller_authentication.h"
+#include "userlib/account_guards.h"
 #include "userlib/settings.h"
 #include "userlib/user_library.h"
 
@@ -267,18 +268,16 @@ private:
             return;
         }
         std::vector<std::string> addresses;
-        UserHandle user = kNoUser;
-        int64_t search = gUserLibrary.VL_FindFirst(&user);
-        if (search == kNoSearch) {
+        AccountSearch search;
+        if (!search.Started()) {
             Warn("list", "the user library's VL_FindFirst finds no account: list answers 500");
             return;
         }
         do {
             char address[kEmailBufferSize + 1] = {};
-            gUserLibrary.VL_GetEmail(user, address);
+            gUserLibrary.VL_GetEmail(search.Current(), address);
             addresses.emplace_back(address);
-        } while (gUserLibrary.VL_FindNext(search, &user));
-        gUserLibrary.VL_FindClose(search);
+        } while (search.Next());
 
         GroupNameList groups;
         if (!ReadGroupNames(groups)) {
