@@ -75,6 +75,9 @@ bool StartUserLibrary()
 
 bool BindUserLibrary()
 {
+    // A host that loads the extension again without unloading it first gets
+    // a fresh start, and the library bound before is not held twice.
+    ReleaseUserLibrary();
     UserLibraryLocation location;
     if (ReadServerValue("AppPath", location.applicationDirectory) != ServerValue::kRead)
         return false;

@@ -171,6 +171,19 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LibraryPathLength,
                              return std::to_string(info.param.length) + (info.param.libraryType[0] ? "X" : "");
                          });
 
+// Loaded twice without being unloaded in between, the extension holds the
+// library once: one unload lets it go.
+TEST_F(ExtensionLoadTest, LoadingAgainLetsTheFirstLibraryGo)
+{
+    fs::path library = LayOut(kAdmin);
+    ASSERT_EQ(Load(), TRUE);
+    ASSERT_EQ(Load(), TRUE);
+    EXPECT_EQ(DevCount(library, "VL_DevReloadCount"), 1);
+
+    TerminateExtension(0);
+    EXPECT_FALSE(IsLoaded(library));
+}
+
 #ifdef DEPENDENCY_LIBRARY
 // The library's own DLL lies beside it, in a folder that is neither on PATH
 // nor beside the test program: Windows finds it there only when the library
