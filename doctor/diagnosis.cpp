@@ -225,7 +225,10 @@ private:
         SettingsPath path;
         ReadSettingsFilePath(path);
         std::string file = path;
-        bool exists = Exists(file), readable = exists && MayRead(file), writable = exists && MayWrite(file);
+        // A directory in the file's place exists, but no profile reader reads it.
+        std::error_code ignored;
+        bool exists = Exists(file), isFile = exists && fs::is_regular_file(file, ignored);
+        bool readable = isFile && MayRead(file), writable = isFile && MayWrite(file);
         std::string detail = file + (exists ? "" : " (does not exist)") + "\nreadable: " +
                              (readable ? "yes" : "no") + ", writable: " + (writable ? "yes" : "no");
         GroupNamesSetting setting = FindGroupNamesSetting(path);
