@@ -1,0 +1,50 @@
+#!/bin/sh
+# A list request against its floor, in time and in instructions, and the heap
+# of one list request, on the generated server of bench/generated_server.h:
+#
+#   bench/list-vs-floor.sh [BUILD_DIR] [ACCOUNTS...]
+#
+# BUILD_DIR is a linux-preset build with list_floor_bench and list_heap_probe
+# built (default build/linux); ACCOUNTS default to 10000 100000 1000000.
+# Instructions come from callgrind (valgrind), counted inside one list
+# request and one floor pass; an auth request's instructions are counted
+# too, less those spent in the user library and the host.
+set -eu
+build=${1:-build/linux}
+[ $# -gt 0 ] && shift
+[ $# -gt 0 ] || set -- 10000 100000 1000000
+bin="$build/bench"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+list=$(echo "$@" | tr ' ' ',')
+echo "== time: median of 5 rounds, list and floor interleaved"
+"$bin/list_floor_bench" --accounts="$list" --repetitions=5
+echo "== heap of one list request"
+"$bin/list_heap_probe" --accounts="$list"
+
+# Instructions inside the function named, from callgrind's totals.
+instructions() { # accounts what function
+    out="$work/$2.$1"
+    valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
+        --toggle-collect="*$3*" "$bin/list_floor_bench" --accounts="$1" --once="$2" >/dev/null 2>&1
+    sed -n 's/^totals: *\([0-9]*\).*/\1/p' "$out"
+}
+
+echo "== instructions (callgrind)"
+for n in "$@"; do
+    l=$(instructions "$n" list OneListRequest)
+    f=$(instructions "$n" floor OneFloorPass)
+    awk -v n="$n" -v l="$l" -v f="$f" 'BEGIN {
+        printf "%9d accounts  list %6.0f instructions/account  floor %6.0f instructions/account  list/floor %.2f\n",
+               n, l / n, f / n, l / f }'
+done
+
+# The extension's own share of one auth request: everything inside the
+# request less the user library's entry points and the host's callbacks.
+instructions 1000 auth OneAuthRequest >/dev/null
+callgrind_annotate --inclusive=yes --threshold=100 "$work/auth.1000" | awk '
+    /OneAuthRequest/ && !total { gsub(",", "", $1); total = $1 }
+    / VL_[A-Za-z]+ / || /BareHost::(GetServerVariable|WriteClient|ReadClient|ServerSupportFunction)/ {
+        gsub(",", "", $1); outside += $1 }
+    END { printf "auth request: %d instructions, %d of them the extension'"'"'s own\n", total, total - outside }'
