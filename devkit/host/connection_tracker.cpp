@@ -2,51 +2,41 @@
 
 #include <utility>
 
-ConnectionTracker::Registration::Registration(ConnectionTracker& tracker, std::list<Entry>::iterator entry)
-    : tracker_(&tracker), entry_(entry)
+ConnectionTracker::Registration::Registration(ConnectionTracker& tracker, const boost::asio::ip::address& client)
+    : tracker_(&tracker), client_(client)
 {
 }
 
 ConnectionTracker::Registration::Registration(Registration&& other) noexcept
-    : tracker_(std::exchange(other.tracker_, nullptr)), entry_(other.entry_)
+    : tracker_(std::exchange(other.tracker_, nullptr)), client_(other.client_)
 {
 }
 
 ConnectionTracker::Registration::~Registration()
 {
     if (tracker_)
-        tracker_->Release(entry_);
-}
-
-void ConnectionTracker::Registration::OnStop(CloseIfIdle closeIfIdle)
-{
-    entry_->closeIfIdle = std::move(closeIfIdle);
+        tracker_->Release(client_);
 }
 
 std::optional<ConnectionTracker::Registration> ConnectionTracker::Admit(const boost::asio::ip::address& client)
 {
+    std::lock_guard lock(mutex_);
     std::size_t& held = perClient_[client];
-    if (connections_.size() >= limit_ || held >= perClientLimit_) {
+    if (open_ >= limit_ || held >= perClientLimit_) {
         if (held == 0)
             perClient_.erase(client);
         return std::nullopt;
     }
     ++held;
-    return Registration(*this, connections_.insert(connections_.end(), {client, nullptr}));
+    ++open_;
+    return Registration(*this, client);
 }
 
-void ConnectionTracker::Release(std::list<Registration::Entry>::iterator entry)
+void ConnectionTracker::Release(const boost::asio::ip::address& client)
 {
-    auto held = perClient_.find(entry->client);
+    std::lock_guard lock(mutex_);
+    auto held = perClient_.find(client);
     if (--held->second == 0)
         perClient_.erase(held);
-    connections_.erase(entry);
-}
-
-void ConnectionTracker::Stop()
-{
-    stopping_ = true;
-    for (const Registration::Entry& connection : connections_)
-        if (connection.closeIfIdle)
-            connection.closeIfIdle();
+    --open_;
 }

@@ -3,6 +3,7 @@
 #include "devkit/host/server_variables.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <utility>
 
@@ -10,11 +11,6 @@ namespace {
 
 constexpr DWORD kHostIsapiVersion = 8u << 16; // as IIS 7 and later report it
 constexpr DWORD kAsynchronousIo = 2;          // HSE_IO_ASYNC, which this host does not offer
-
-Exchange& ExchangeOf(HCONN connection)
-{
-    return *static_cast<Exchange*>(connection);
-}
 
 // The number at the start of a status text such as "200 OK".
 unsigned StatusNumber(std::string_view status)
@@ -30,6 +26,13 @@ unsigned StatusNumber(std::string_view status)
 
 } // namespace
 
+Exchange& Exchange::Of(HCONN connection)
+{
+    Exchange& exchange = *static_cast<Exchange*>(connection);
+    assert(exchange.owner_.IsCurrent() && "the extension calls back on the thread running its HttpExtensionProc");
+    return exchange;
+}
+
 Exchange::Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root)
     : request_(request), method_(request.method), query_(request.query), path_(request.path),
       pathTranslated_(root + request.path),
@@ -40,6 +43,7 @@ Exchange::Exchange(const HttpRequest& request, std::size_t readAhead, const std:
 
 ExchangeOutcome Exchange::Run(const ExtensionModule& extension)
 {
+    assert(owner_.IsCurrent() && "an exchange runs on the worker thread that made it");
     EXTENSION_CONTROL_BLOCK ecb{};
     ecb.cbSize = sizeof ecb;
     ecb.dwVersion = kHostIsapiVersion;
@@ -87,7 +91,7 @@ BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LP
 {
     if (!name || !size)
         return FALSE;
-    std::optional<WipedBytes> value = LookUpServerVariable(ExchangeOf(connection).request_, name);
+    std::optional<WipedBytes> value = LookUpServerVariable(Of(connection).request_, name);
     if (!value)
         return FALSE;
     DWORD needed = static_cast<DWORD>(value->size() + 1);
@@ -105,13 +109,13 @@ BOOL Exchange::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD
     if (!bytes || (flags & kAsynchronousIo) || (*bytes && !buffer))
         return FALSE;
     // Collected in full: the network thread writes it once the extension has returned.
-    ExchangeOf(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
+    Of(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
     return TRUE;
 }
 
 BOOL Exchange::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
 {
-    Exchange& exchange = ExchangeOf(connection);
+    Exchange& exchange = Of(connection);
     if (!size || (*size && !buffer))
         return FALSE;
     const WipedBytes& body = exchange.request_.body;
@@ -127,6 +131,6 @@ BOOL Exchange::ServerSupportFunction(HCONN connection, DWORD request, LPVOID buf
 {
     if (request != HSE_REQ_SEND_RESPONSE_HEADER_EX || !buffer)
         return FALSE;
-    ExchangeOf(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
+    Of(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
     return TRUE;
 }

@@ -2,7 +2,8 @@
 // sees and the callbacks through which it reads the request and answers.
 //
 // An Exchange lives on one worker thread, for the time of one
-// HttpExtensionProc call. It never touches the connection: what the
+// HttpExtensionProc call, and the extension calls back on that thread; debug
+// builds check both. It never touches the connection: what the
 // extension sends is collected, and the network thread writes it once the
 // worker is back in the pool, so that a client that does not read holds up
 // no one but itself.
@@ -10,6 +11,7 @@
 
 #include "devkit/host/extension_module.h"
 #include "devkit/host/http_request.h"
+#include "devkit/host/owning_thread.h"
 
 #include <cstddef>
 #include <string>
@@ -35,6 +37,8 @@ public:
     ExchangeOutcome Run(const ExtensionModule& extension);
 
 private:
+    // The exchange behind a connection handle the extension passes back.
+    static Exchange& Of(HCONN connection);
     static BOOL GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size);
     static BOOL WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD flags);
     static BOOL ReadClient(HCONN connection, LPVOID buffer, LPDWORD size);
@@ -54,4 +58,5 @@ private:
     std::size_t available_;
     std::size_t delivered_;
     ExchangeOutcome outcome_;
+    OwningThread owner_;
 };

@@ -18,11 +18,13 @@ int Run(const Options& options)
     ExtensionModule extension(options.extension);
     std::cerr << "isapi-devhost: started " << extension.Start() << std::endl;
 
-    boost::asio::io_context io(1);
+    // This thread accepts connections and waits for the signals; the
+    // connections themselves live on the server's network threads.
+    boost::asio::io_context acceptorIo(1);
     boost::asio::thread_pool workers(options.threads);
-    Server server(io, options, extension, workers);
+    Server server(acceptorIo, options, extension, workers);
 
-    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    boost::asio::signal_set signals(acceptorIo, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (error)
             return;
@@ -31,7 +33,8 @@ int Run(const Options& options)
     });
     server.Start();
 
-    io.run();
+    acceptorIo.run();
+    server.Join();
     workers.join();
     return 0;
 }

@@ -27,6 +27,9 @@ path, goes to the extension's HttpExtensionProc.
                           ~/.local/state/isapi-devhost)
   --threads N             worker threads calling HttpExtensionProc
                           concurrently (default: number of cores)
+  --network-threads N     threads that carry the connections, TLS included;
+                          each connection stays on one of them, taken in
+                          turn (default: number of cores)
   --read-ahead BYTES      how much of a request body is handed over in lpbData;
                           the extension reads the rest with ReadClient
                           (default 49152)
@@ -77,7 +80,7 @@ ListenAddress ParseListenAddress(std::string_view text, const char* option)
     return {std::string(host), static_cast<unsigned short>(port)};
 }
 
-unsigned DefaultThreads()
+unsigned NumberOfCores()
 {
     unsigned cores = std::thread::hardware_concurrency();
     return cores ? cores : 1;
@@ -86,7 +89,8 @@ unsigned DefaultThreads()
 Options Parse(int argc, char** argv)
 {
     Options options;
-    options.threads = DefaultThreads();
+    options.threads = NumberOfCores();
+    options.networkThreads = NumberOfCores();
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
         if (i + 1 >= argc)
@@ -106,6 +110,8 @@ Options Parse(int argc, char** argv)
             options.stateDirectory = value;
         else if (option == "--threads")
             options.threads = static_cast<unsigned>(ParseNumber(value, "--threads"));
+        else if (option == "--network-threads")
+            options.networkThreads = static_cast<unsigned>(ParseNumber(value, "--network-threads"));
         else if (option == "--read-ahead")
             options.readAhead = ParseNumber(value, "--read-ahead");
         else if (option == "--max-body")
@@ -123,9 +129,10 @@ Options Parse(int argc, char** argv)
         throw std::invalid_argument("--extension PATH is required");
     if (options.certificate.empty() != options.key.empty())
         throw std::invalid_argument("--cert and --key go together");
-    if (options.threads == 0 || options.clientConnections == 0 || options.headTimeout.count() == 0 ||
-        options.timeout.count() == 0)
-        throw std::invalid_argument("--threads, --client-connections, --head-timeout and --timeout must be at least 1");
+    if (options.threads == 0 || options.networkThreads == 0 || options.clientConnections == 0 ||
+        options.headTimeout.count() == 0 || options.timeout.count() == 0)
+        throw std::invalid_argument(
+            "--threads, --network-threads, --client-connections, --head-timeout and --timeout must be at least 1");
     return options;
 }
 

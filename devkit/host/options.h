@@ -22,6 +22,7 @@ struct Options {
     // Empty: the user's state directory (see state_directory.h).
     std::string stateDirectory;
     unsigned threads = 1;
+    unsigned networkThreads = 1;
     std::size_t readAhead = 49152;
     // The extension takes bodies of up to 4096 bytes; a little room beyond
     // that lets it give its own answer to a body slightly too long.

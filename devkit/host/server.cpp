@@ -8,6 +8,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <cassert>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -72,44 +73,67 @@ void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* s
 
 } // namespace
 
-Server::Server(asio::io_context& io, const Options& options, const ExtensionModule& extension,
+Server::Server(asio::io_context& acceptorIo, const Options& options, const ExtensionModule& extension,
                asio::thread_pool& workers)
-    : io_(io), options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit, options.clientConnections),
-      host_{extension, workers, tracker_, options.readAhead,
-            options.maxBody, options.headTimeout, options.timeout, DirectoryOf(options.extension)},
-      httpsAcceptor_(io)
+    : acceptorIo_(acceptorIo), options_(options), tls_(MakeTlsContext(options)),
+      tracker_(kConnectionLimit, options.clientConnections),
+      host_{extension, workers, options.readAhead, options.maxBody, options.headTimeout, options.timeout,
+            DirectoryOf(options.extension)},
+      httpsAcceptor_(acceptorIo)
 {
+    for (unsigned i = 0; i < options.networkThreads; ++i)
+        networkThreads_.push_back(std::make_unique<NetworkThread>());
 }
 
 void Server::Start()
 {
     Listen(httpsAcceptor_, options_.https, "https");
-    asio::co_spawn(io_, Accept(httpsAcceptor_, true), asio::detached);
+    asio::co_spawn(acceptorIo_, Accept(httpsAcceptor_, true), asio::detached);
     if (options_.http) {
-        httpAcceptor_.emplace(io_);
+        httpAcceptor_.emplace(acceptorIo_);
         Listen(*httpAcceptor_, *options_.http, "http");
-        asio::co_spawn(io_, Accept(*httpAcceptor_, false), asio::detached);
+        asio::co_spawn(acceptorIo_, Accept(*httpAcceptor_, false), asio::detached);
     }
 }
 
 void Server::Stop()
 {
+    assert(acceptorIo_.get_executor().running_in_this_thread() && "the listeners belong to the accepting thread");
     boost::system::error_code ignored;
     httpsAcceptor_.close(ignored);
     if (httpAcceptor_)
         httpAcceptor_->close(ignored);
-    tracker_.Stop();
+    for (const std::unique_ptr<NetworkThread>& thread : networkThreads_)
+        thread->Stop();
+}
+
+void Server::Join()
+{
+    for (const std::unique_ptr<NetworkThread>& thread : networkThreads_)
+        thread->Join();
+}
+
+NetworkThread& Server::NextNetworkThread()
+{
+    NetworkThread& thread = *networkThreads_[nextNetworkThread_];
+    nextNetworkThread_ = (nextNetworkThread_ + 1) % networkThreads_.size();
+    return thread;
 }
 
 asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
 {
     for (;;) {
+        assert(acceptorIo_.get_executor().running_in_this_thread() && "the listeners belong to the accepting thread");
+        // The socket is made on the network thread it will live on; until
+        // its session starts there, only this loop holds it.
+        NetworkThread& network = NextNetworkThread();
         boost::system::error_code error;
-        tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, error));
+        tcp::socket socket =
+            co_await acceptor.async_accept(network.Io(), asio::redirect_error(asio::use_awaitable, error));
         if (!acceptor.is_open())
             co_return;
         if (error) {
-            asio::steady_timer pause(io_, kAcceptRetryPause);
+            asio::steady_timer pause(acceptorIo_, kAcceptRetryPause);
             co_await pause.async_wait(asio::use_awaitable);
             continue;
         }
@@ -126,8 +150,10 @@ asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
         // the last back until the client's delayed ACK.
         socket.set_option(tcp::no_delay(true), error);
         if (https)
-            asio::co_spawn(io_, ServeHttps(std::move(socket), tls_, host_, std::move(*registration)), asio::detached);
+            asio::co_spawn(network.Io(), ServeHttps(std::move(socket), tls_, host_, network, std::move(*registration)),
+                           asio::detached);
         else
-            asio::co_spawn(io_, ServePlainHttp(std::move(socket), host_, std::move(*registration)), asio::detached);
+            asio::co_spawn(network.Io(), ServePlainHttp(std::move(socket), host_, network, std::move(*registration)),
+                           asio::detached);
     }
 }

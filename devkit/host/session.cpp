@@ -13,6 +13,7 @@
 #include <boost/beast/http/vector_body.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <cassert>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -77,29 +78,32 @@ std::string QueryOf(beast::string_view target)
     return mark == beast::string_view::npos ? std::string() : Text(target.substr(mark + 1));
 }
 
-// The threading rule: a Session, its stream, its read buffer and its parser
-// belong to the network thread. The HttpRequest made from a parsed message
-// crosses to a worker for one HttpExtensionProc call, together with the
-// Exchange that serves it; meanwhile the session waits and touches neither,
-// and the worker hands back the whole answer and returns to the pool before
-// the network thread writes a byte of it.
+// The threading rule, checked in debug builds: a Session, its stream, its
+// read buffer and its parser belong to the network thread its socket was
+// made on. The HttpRequest made from a parsed message crosses to a worker
+// for one HttpExtensionProc call, together with the Exchange that serves it;
+// meanwhile the session waits and touches neither, and the worker hands
+// back the whole answer and returns to the pool before the network thread
+// writes a byte of it.
 template <class Stream>
 class Session final {
 public:
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
     template <class... StreamArguments>
-    Session(HostContext& host, tcp::socket&& socket, ConnectionTracker::Registration&& registration,
-            StreamArguments&... arguments)
-        : host_(host), registration_(std::move(registration)), stream_(std::move(socket), arguments...)
+    Session(HostContext& host, NetworkThread& network, tcp::socket&& socket,
+            ConnectionTracker::Registration&& registration, StreamArguments&... arguments)
+        : host_(host), network_(network), registration_(std::move(registration)),
+          stream_(std::move(socket), arguments...), membership_(network, [this] {
+              AssertOnNetworkThread();
+              if (idle_)
+                  Tcp().close();
+          })
     {
+        AssertOnNetworkThread();
         beast::error_code ignored;
         client_ = Tcp().socket().remote_endpoint(ignored).address().to_string(ignored);
         localPort_ = Tcp().socket().local_endpoint(ignored).port();
-        registration_.OnStop([this] {
-            if (idle_)
-                Tcp().close();
-        });
     }
 
     asio::awaitable<void> Serve()
@@ -109,13 +113,20 @@ public:
         Tcp().expires_after(host_.headTimeout);
         // No co_await inside a condition here: GCC 12 has miscompiled this
         // function with one, resuming it at no valid point.
-        bool open = co_await Handshake();
-        while (open && !host_.tracker.Stopping())
+        bool open = !network_.Stopping();
+        if (open)
+            open = co_await Handshake();
+        while (open && !network_.Stopping())
             open = co_await ServeOneRequest();
         co_await Close();
     }
 
 private:
+    void AssertOnNetworkThread() const
+    {
+        assert(network_.IsCurrent() && "a connection is touched only on the network thread it lives on");
+    }
+
     beast::tcp_stream& Tcp() { return beast::get_lowest_layer(stream_); }
 
     asio::awaitable<bool> Handshake()
@@ -133,7 +144,7 @@ private:
     // True when the connection stays open for another request.
     asio::awaitable<bool> ServeOneRequest()
     {
-
+        AssertOnNetworkThread();
         Parser parser;
         parser.header_limit(kHeaderLimit);
         // Lifted until the header is in, so that a declared length over the
@@ -212,6 +223,7 @@ private:
 
     asio::awaitable<std::size_t> WriteAll(std::string_view bytes, beast::error_code& error)
     {
+        AssertOnNetworkThread();
         Tcp().expires_after(host_.timeout);
         co_return co_await asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
                                              asio::redirect_error(asio::use_awaitable, error));
@@ -227,16 +239,20 @@ private:
         co_await asio::co_spawn(
             host_.workers,
             [&]() -> asio::awaitable<void> {
+                assert(host_.workers.get_executor().running_in_this_thread() &&
+                       "HttpExtensionProc is called on a worker thread, never a network thread");
                 Exchange exchange(request, host_.readAhead, host_.root);
                 outcome = exchange.Run(host_.extension);
                 co_return;
             },
             asio::use_awaitable);
+        AssertOnNetworkThread();
         co_return outcome;
     }
 
     HttpRequest ToHttpRequest(Message& message)
     {
+        AssertOnNetworkThread();
         HttpRequest request;
         request.method = Text(message.method_string());
         request.path = PathOf(message.target());
@@ -254,6 +270,7 @@ private:
     // Counted as idle, so that a client slow to acknowledge does not hold up shutdown.
     asio::awaitable<void> Close()
     {
+        AssertOnNetworkThread();
         idle_ = true;
         beast::error_code error;
         if constexpr (kTls) {
@@ -268,25 +285,29 @@ private:
     }
 
     HostContext& host_;
+    NetworkThread& network_;
     ConnectionTracker::Registration registration_;
     Stream stream_;
     ReadBuffer buffer_;
     std::string client_;
     unsigned short localPort_ = 0;
     bool idle_ = true;
+    // Last, so that shutdown stops seeing the connection before any of it goes.
+    NetworkThread::Membership membership_;
 };
 
 } // namespace
 
 asio::awaitable<void> ServeHttps(tcp::socket socket, asio::ssl::context& tls, HostContext& host,
-                                 ConnectionTracker::Registration registration)
+                                 NetworkThread& network, ConnectionTracker::Registration registration)
 {
-    Session<TlsStream> session(host, std::move(socket), std::move(registration), tls);
+    Session<TlsStream> session(host, network, std::move(socket), std::move(registration), tls);
     co_await session.Serve();
 }
 
-asio::awaitable<void> ServePlainHttp(tcp::socket socket, HostContext& host, ConnectionTracker::Registration registration)
+asio::awaitable<void> ServePlainHttp(tcp::socket socket, HostContext& host, NetworkThread& network,
+                                     ConnectionTracker::Registration registration)
 {
-    Session<beast::tcp_stream> session(host, std::move(socket), std::move(registration));
+    Session<beast::tcp_stream> session(host, network, std::move(socket), std::move(registration));
     co_await session.Serve();
 }

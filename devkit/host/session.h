@@ -2,11 +2,12 @@
 // a worker thread, writes the answer the worker hands back, and sends the
 // host's own answer when the request never reaches the extension or the
 // extension leaves it unanswered. A connection and everything it reads
-// belong to the network thread; see session.cpp for what crosses to a worker.
+// belong to its network thread; see session.cpp for what crosses to a worker.
 #pragma once
 
 #include "devkit/host/connection_tracker.h"
 #include "devkit/host/extension_module.h"
+#include "devkit/host/network_thread.h"
 
 // Boost 1.74's awaitable.hpp uses std::exchange without including <utility>.
 #include <utility>
@@ -20,11 +21,10 @@
 #include <cstddef>
 #include <string>
 
-// What every connection shares.
+// What every connection shares, on whichever network thread it lives.
 struct HostContext {
     const ExtensionModule& extension;
     boost::asio::thread_pool& workers;
-    ConnectionTracker& tracker;
     std::size_t readAhead;
     std::size_t maxBody;
     std::chrono::seconds headTimeout;
@@ -33,7 +33,9 @@ struct HostContext {
     std::string root;
 };
 
+// Both run on the network thread the socket was made on, until the connection ends.
 boost::asio::awaitable<void> ServeHttps(boost::asio::ip::tcp::socket socket, boost::asio::ssl::context& tls,
-                                        HostContext& host, ConnectionTracker::Registration registration);
+                                        HostContext& host, NetworkThread& network,
+                                        ConnectionTracker::Registration registration);
 boost::asio::awaitable<void> ServePlainHttp(boost::asio::ip::tcp::socket socket, HostContext& host,
-                                            ConnectionTracker::Registration registration);
+                                            NetworkThread& network, ConnectionTracker::Registration registration);
