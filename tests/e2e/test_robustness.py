@@ -119,8 +119,8 @@ class HostileClients:
 class ManyClients(unittest.TestCase):
     def test_every_proper_request_is_answered_right_beside_hostile_clients(self):
         # Every party here connects from 127.0.0.1, standing for many machines.
-        with devhost.DevHost("--threads", "4", "--timeout", str(HOST_TIMEOUT_SECONDS), "--head-timeout",
-                             str(HOST_TIMEOUT_SECONDS), "--client-connections", "64") as host:
+        with devhost.DevHost("--threads", "4", "--network-threads", "3", "--timeout", str(HOST_TIMEOUT_SECONDS),
+                             "--head-timeout", str(HOST_TIMEOUT_SECONDS), "--client-connections", "64") as host:
             failures = []
 
             def client(number):
@@ -146,8 +146,9 @@ class ManyClients(unittest.TestCase):
             self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
 
 
-# The host's own defaults, which the test below relies on.
+# The host's own defaults, which the tests below rely on.
 CLIENT_CONNECTIONS = 32
+HOST_CONNECTIONS = 256
 MAX_BODY = 65536
 # Long enough that nothing the test sees can be the work of a timeout.
 PATIENT_SECONDS = 60
@@ -268,6 +269,43 @@ class HostileHolders(unittest.TestCase):
                            if f" {NON_READER} POST / 200 " in line]
             self.assertEqual(len(undelivered), len(non_readers), host.access_log())
             self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
+
+def hold_connections(port, count):
+    """count TCP connections from IDLE_CLIENT, none of which sends anything,
+    and how many of them the host keeps. The last one must be turned away:
+    once it is closed, the host has let in or closed every one before it."""
+    held = [connect_from(IDLE_CLIENT, port) for _ in range(count)]
+    assert held[-1].recv(1) == b"", "the last connection was kept"
+    return held, sum(still_open(sock) for sock in held)
+
+
+class ConnectionLimits(unittest.TestCase):
+    def test_the_limits_hold_across_network_threads(self):
+        # Counted per network thread instead, three threads would keep every connection.
+        cases = [
+            # (--client-connections, connections from one address, how many the host keeps)
+            (5, 12, 5),
+            (300, 300, HOST_CONNECTIONS),
+        ]
+        for allowed, opened, kept in cases:
+            with self.subTest(allowed=allowed), \
+                    devhost.DevHost("--network-threads", "3", "--client-connections", str(allowed),
+                                    "--head-timeout", str(PATIENT_SECONDS)) as host:
+                held, held_count = hold_connections(host.https_port, opened)
+                self.assertEqual(held_count, kept)
+                # Every slot comes back once its connection has ended, on whichever thread it lived.
+                deadline = time.monotonic() + PATIENT_SECONDS / 2
+                while True:
+                    for sock in held:
+                        sock.close()
+                    held, held_count = hold_connections(host.https_port, opened)
+                    if held_count == kept or time.monotonic() > deadline:
+                        break
+                self.assertEqual(held_count, kept)
+                for sock in held:
+                    sock.close()
+                self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
 
 
 def wait_for_undelivered(host, count):

@@ -40,7 +40,9 @@ def wait_until_refused(port):
 
 class Shutdown(unittest.TestCase):
     def test_requests_begun_before_the_signal_are_answered(self):
-        with devhost.DevHost() as host:
+        # Three network threads, so that the begun requests and the idle
+        # connection live on different ones.
+        with devhost.DevHost("--network-threads", "3") as host:
             begun = [begin_request(host) for _ in range(3)]
             # An idle connection is closed rather than waited for.
             idle = host.tls_socket()

@@ -24,6 +24,7 @@ class Startup(unittest.TestCase):
                 ([], "--extension PATH is required", 2),
                 (["--extension", PATHS.extension, "--cert", "c.pem"], "--cert and --key go together", 2),
                 (["--extension", PATHS.extension, "--threads", "many"], "--threads needs a number", 2),
+                (["--extension", PATHS.extension, "--network-threads", "0"], "--network-threads, ", 2),
                 (["--extension", PATHS.extension, "--listen", "8443"], "--listen needs ADDR:PORT", 2),
             ]
             for arguments, message, code in cases:
@@ -60,7 +61,8 @@ class Startup(unittest.TestCase):
         finished = devhost.run_host(["--help"], "")
         self.assertEqual(finished.returncode, 0)
         for option in ["--extension", "--listen", "--http-listen", "--cert", "--key", "--state-dir", "--threads",
-                       "--read-ahead", "--timeout"]:
+                       "--network-threads", "--read-ahead", "--max-body", "--client-connections", "--head-timeout",
+                       "--timeout"]:
             self.assertIn(option, finished.stdout)
 
     def test_self_signed_certificate_is_made_once_for_localhost(self):
