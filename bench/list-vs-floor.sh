@@ -33,7 +33,7 @@ instructions() { # accounts what function
 
 echo "== instructions (callgrind)"
 for n in "$@"; do
-    l=$(instructions "$n" list OneListRequest)
+    l=$(instructions "$n" list OneRequest)
     f=$(instructions "$n" floor OneFloorPass)
     awk -v n="$n" -v l="$l" -v f="$f" 'BEGIN {
         printf "%9d accounts  list %6.0f instructions/account  floor %6.0f instructions/account  list/floor %.2f\n",
@@ -42,9 +42,9 @@ done
 
 # The extension's own share of one auth request: everything inside the
 # request less the user library's entry points and the host's callbacks.
-instructions 1000 auth OneAuthRequest >/dev/null
+instructions 1000 auth OneRequest >/dev/null
 callgrind_annotate --inclusive=yes --threshold=100 "$work/auth.1000" | awk '
-    /OneAuthRequest/ && !total { gsub(",", "", $1); total = $1 }
+    /OneRequest/ && !total { gsub(",", "", $1); total = $1 }
     / VL_[A-Za-z]+ / || /BareHost::(GetServerVariable|WriteClient|ReadClient|ServerSupportFunction)/ {
         gsub(",", "", $1); outside += $1 }
     END { printf "auth request: %d instructions, %d of them the extension'"'"'s own\n", total, total - outside }'

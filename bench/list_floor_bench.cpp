@@ -10,7 +10,7 @@
 //       runs one of them (or one auth request of an account in the middle)
 //       once, for callgrind:
 //       valgrind --tool=callgrind --collect-atstart=no
-//           --toggle-collect='OneListRequest*' list_floor_bench --accounts=N --once=list
+//           --toggle-collect='*OneRequest*' list_floor_bench --accounts=N --once=list
 //
 // bench/list-vs-floor.sh runs both and prints instructions per account too.
 #include "bench/bare_host.h"
@@ -76,12 +76,8 @@ size_t Occurrences(const std::string& text, const std::string& word)
     return count;
 }
 
-__attribute__((noinline)) void OneListRequest(BareHost& host)
-{
-    host.Run();
-}
-
-__attribute__((noinline)) void OneAuthRequest(BareHost& host)
+// One request of either command; callgrind counts inside it.
+__attribute__((noinline)) void OneRequest(BareHost& host)
 {
     host.Run();
 }
@@ -93,7 +89,7 @@ bool RunOneAuth(size_t accounts)
     std::string user = account.address;
     user.replace(user.find('@'), 1, "%40");
     BareHost host(kCallerAddress, kCallerPassword, "cmd=auth&user=" + user + "&pass=" + account.password);
-    OneAuthRequest(host);
+    OneRequest(host);
     return strcmp(host.Status(), "200 OK") == 0;
 }
 
@@ -138,7 +134,7 @@ bool Measure(size_t accounts, const Options& options, const TempDirectory& direc
     if (options.once == "auth")
         return RunOneAuth(accounts);
     if (options.once == "list") {
-        OneListRequest(host);
+        OneRequest(host);
         return true;
     }
     if (options.once == "floor") {
@@ -149,7 +145,7 @@ bool Measure(size_t accounts, const Options& options, const TempDirectory& direc
     std::vector<double> list, bare;
     size_t kept = 0;
     for (int round = 0; round < options.repetitions; ++round) {
-        list.push_back(Seconds([&] { OneListRequest(host); }));
+        list.push_back(Seconds([&] { OneRequest(host); }));
         bare.push_back(Seconds([&] { kept += OneFloorPass(floor); }));
     }
     double listSeconds = Median(list), floorSeconds = Median(bare);
