@@ -6,93 +6,91 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-constexpr size_t kLineBufferSize = 512;
-constexpr size_t kChunkSize = 64 * 1024;
+constexpr size_t kLineLimit = 511;
+constexpr size_t kFirstRead = 64 * 1024;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
+constexpr char kEndOfFile = 0x1A;
 
-// Reads a file in large chunks with the rules of Windows text mode: a CR
-// directly before an LF is dropped, a lone CR stays, and 0x1A ends the file.
-class TextModeReader {
-public:
-    explicit TextModeReader(FILE* file) : file_(file) {}
-
-    // The next byte, or -1 at the end of the file.
-    int Next()
-    {
-        int byte = Raw();
-        if (byte == '\r' && Peek() == '\n')
-            byte = Raw();
-        return byte;
-    }
-
-    int Peek()
-    {
-        if (position_ == length_ && !Refill())
-            return -1;
-        return buffer_[position_];
-    }
-
-private:
-    int Raw()
-    {
-        int byte = Peek();
-        if (byte >= 0)
-            ++position_;
-        return byte;
-    }
-
-    bool Refill()
-    {
-        if (ended_ || !file_)
-            return false;
-        length_ = gOs.fread(buffer_.get(), 1, kChunkSize, file_);
-        position_ = 0;
-        if (const void* end = memchr(buffer_.get(), 0x1A, length_)) {
-            length_ = static_cast<size_t>(static_cast<const unsigned char*>(end) - buffer_.get());
-            ended_ = true;
-        } else if (length_ < kChunkSize) {
-            ended_ = true;
-        }
-        return length_ > 0;
-    }
-
-    FILE* file_;
-    std::unique_ptr<unsigned char[]> buffer_ = std::make_unique<unsigned char[]>(kChunkSize);
-    size_t position_ = 0;
-    size_t length_ = 0;
-    bool ended_ = false;
-};
-
-// Reads one line into the buffer: at most 511 bytes, the LF consumed, the
-// rest of a longer line discarded and told through cutOff. False when
-// nothing at all was left.
-bool ReadLine(TextModeReader& reader, char (&line)[kLineBufferSize], bool& cutOff)
+// The file's length when it can be told, so that one buffer holds it whole;
+// zero when not. Only a hint: the file may grow or shrink while it is read.
+size_t SizeHint(FILE* file)
 {
-    cutOff = false;
-    size_t stored = 0;
-    int byte = reader.Next();
-    if (byte < 0)
-        return false;
-    while (byte >= 0 && byte != '\n') {
-        if (stored == kLineBufferSize - 1) {
-            cutOff = true;
-            while (byte >= 0 && byte != '\n')
-                byte = reader.Next();
-            break;
-        }
-        line[stored++] = static_cast<char>(byte);
-        if (stored == kLineBufferSize - 1 && reader.Peek() == '\n') {
-            reader.Next();
-            break;
-        }
-        byte = reader.Next();
+    long at = ftell(file);
+    if (at < 0 || fseek(file, 0, SEEK_END) != 0)
+        return 0;
+    long end = ftell(file);
+    if (fseek(file, at, SEEK_SET) != 0)
+        return 0;
+    return end > at ? static_cast<size_t>(end) : 0;
+}
+
+void Grow(AliasText& text, size_t& capacity, size_t wanted)
+{
+    auto bytes = std::make_unique_for_overwrite<char[]>(wanted);
+    memcpy(bytes.get(), text.bytes.get(), text.length);
+    text.bytes = std::move(bytes);
+    capacity = wanted;
+}
+
+// Reads until a short read, which is the end of the file or a failure, or
+// until a read brings 0x1A, after which text mode delivers nothing.
+void ReadUntilEnd(FILE* file, AliasText& text)
+{
+    size_t capacity = kFirstRead;
+    text.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    for (;;) {
+        if (text.length == capacity)
+            Grow(text, capacity, std::max(capacity * 2, text.length + SizeHint(file) + 1));
+        size_t wanted = capacity - text.length;
+        size_t got = gOs.fread(text.bytes.get() + text.length, 1, wanted, file);
+        bool ended = memchr(text.bytes.get() + text.length, kEndOfFile, got) != nullptr;
+        text.length += got;
+        if (got < wanted || ended)
+            return;
     }
-    line[stored] = '\0';
-    return true;
+}
+
+void CutAtEndOfFile(AliasText& text)
+{
+    if (const void* end = memchr(text.bytes.get(), kEndOfFile, text.length))
+        text.length = static_cast<size_t>(static_cast<const char*>(end) - text.bytes.get());
+}
+
+AliasText CopiedText(std::string_view bytes)
+{
+    AliasText text;
+    text.bytes = std::make_unique_for_overwrite<char[]>(bytes.size() + 1);
+    memcpy(text.bytes.get(), bytes.data(), bytes.size());
+    text.length = bytes.size();
+    CutAtEndOfFile(text);
+    return text;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    return text;
+}
+
+// Trims the text and lower-cases it where it lies in the buffer.
+std::string_view Normalised(char* start, size_t length)
+{
+    std::string_view text = Trimmed({start, length});
+    char* at = start + (text.data() - start);
+    for (size_t i = 0; i < text.size(); ++i)
+        at[i] = AsciiLower(at[i]);
+    return text;
 }
 
 bool HoldsLocalDomainMacro(std::string_view alias)
@@ -103,32 +101,7 @@ bool HoldsLocalDomainMacro(std::string_view alias)
     return false;
 }
 
-void NormaliseAddress(char* text)
-{
-    TrimInPlace(text);
-    LowerCaseInPlace(text);
-}
-
 enum class LineKind { kEntry, kComment, kWithoutEquals, kWildcardOrMacro };
-
-// Adds the entry of one line, unless it is a comment, holds no "=", or names
-// a wildcard or macro alias.
-LineKind AddLine(AliasTable& table, char* line)
-{
-    if (line[0] == '#')
-        return LineKind::kComment;
-    char* target = strchr(line, '=');
-    if (!target)
-        return LineKind::kWithoutEquals;
-    *target++ = '\0';
-    char* alias = line;
-    if (strchr(alias, '*') || HoldsLocalDomainMacro(alias))
-        return LineKind::kWildcardOrMacro;
-    NormaliseAddress(alias);
-    NormaliseAddress(target);
-    table.push_back({target, alias});
-    return LineKind::kEntry;
-}
 
 void Count(AliasFileReport& report, LineKind kind, bool cutOff)
 {
@@ -141,35 +114,154 @@ void Count(AliasFileReport& report, LineKind kind, bool cutOff)
     }
 }
 
-// Orders by target alone, in unsigned byte order; also compares an entry
-// with a bare address, so that a lookup copies nothing.
-struct ByTarget {
-    bool operator()(const AliasEntry& a, const AliasEntry& b) const { return a.target < b.target; }
-    bool operator()(const AliasEntry& entry, std::string_view key) const { return entry.target < key; }
-    bool operator()(std::string_view key, const AliasEntry& entry) const { return key < entry.target; }
-};
+// The entry of one line, unless it is a comment, holds no "=", or names a
+// wildcard or macro alias. The line is what text mode reads into a 512-byte
+// buffer: its first 511 bytes, and of those only the bytes before a zero,
+// where the stored text ends.
+LineKind ParseLine(char* line, size_t length, AliasEntry& entry)
+{
+    if (const void* zero = memchr(line, '\0', length))
+        length = static_cast<size_t>(static_cast<const char*>(zero) - line);
+    if (length > 0 && line[0] == '#')
+        return LineKind::kComment;
+    char* equals = static_cast<char*>(memchr(line, '=', length));
+    if (!equals)
+        return LineKind::kWithoutEquals;
+    std::string_view alias(line, static_cast<size_t>(equals - line));
+    if (alias.find('*') != std::string_view::npos || HoldsLocalDomainMacro(alias))
+        return LineKind::kWildcardOrMacro;
+    entry.alias = Normalised(line, alias.size());
+    entry.target = Normalised(equals + 1, length - alias.size() - 1);
+    return LineKind::kEntry;
+}
+
+// Calls add(entry) for each alias line of the text, in file order. A CR
+// directly before an LF belongs to the line end; a lone CR stays.
+template <class Add>
+void ParseLines(AliasText& text, AliasFileReport* report, Add&& add)
+{
+    char* at = text.bytes.get();
+    char* end = at + text.length;
+    while (at < end) {
+        char* lineFeed = static_cast<char*>(memchr(at, '\n', static_cast<size_t>(end - at)));
+        char* lineEnd = lineFeed ? lineFeed : end;
+        size_t length = static_cast<size_t>(lineEnd - at);
+        if (lineFeed && length > 0 && at[length - 1] == '\r')
+            --length;
+        bool cutOff = length > kLineLimit;
+        AliasEntry entry;
+        LineKind kind = ParseLine(at, std::min(length, kLineLimit), entry);
+        if (kind == LineKind::kEntry)
+            add(entry);
+        if (report)
+            Count(*report, kind, cutOff);
+        at = lineEnd + 1;
+    }
+}
+
+size_t LineCount(const AliasText& text)
+{
+    return static_cast<size_t>(std::count(text.bytes.get(), text.bytes.get() + text.length, '\n')) + 1;
+}
+
+AliasTable SortedTable(AliasText text, AliasFileReport* report)
+{
+    std::vector<AliasEntry> entries;
+    if (text.length > 0)
+        entries.reserve(LineCount(text));
+    ParseLines(text, report, [&](const AliasEntry& entry) { entries.push_back(entry); });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; });
+    return AliasTable(std::move(text), std::move(entries));
+}
+
+// FNV-1a over the bytes: addresses are short, and this needs no alignment.
+uint32_t HashOf(std::string_view text)
+{
+    uint32_t hash = 2166136261u;
+    for (char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
 
 } // namespace
 
-AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report)
+AliasTable::AliasTable(AliasText text, std::vector<AliasEntry> entries)
+    : text_(std::move(text)), entries_(std::move(entries))
 {
-    AliasTable table;
-    FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path) : nullptr;
-    TextModeReader reader(file);
-    char line[kLineBufferSize];
-    bool cutOff = false;
-    while (ReadLine(reader, line, cutOff)) {
-        LineKind kind = AddLine(table, line);
-        if (report)
-            Count(*report, kind, cutOff);
+}
+
+bool operator==(const AliasTable& a, const AliasTable& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const AliasEntry& x, const AliasEntry& y) {
+        return x.target == y.target && x.alias == y.alias;
+    });
+}
+
+AliasIndex::AliasIndex(AliasText text) : text_(std::move(text))
+{
+    if (text_.length == 0)
+        return;
+    entries_.reserve(LineCount(text_));
+    ParseLines(text_, nullptr, [&](const AliasEntry& entry) {
+        entries_.push_back({entry.target.data(), entry.alias.data(), static_cast<uint16_t>(entry.target.size()),
+                            static_cast<uint16_t>(entry.alias.size()), kNone});
+        aliasBytes_ += entry.alias.size();
+    });
+    Link();
+}
+
+// Each target gets one slot, holding its first entry; the entries after it
+// are chained in file order. Walking the file backwards puts each entry in
+// front of those after it.
+void AliasIndex::Link()
+{
+    size_t slots = 16;
+    while (slots < 2 * entries_.size())
+        slots *= 2;
+    slots_.assign(slots, Slot{0, kNone});
+    for (size_t i = entries_.size(); i-- > 0;) {
+        Entry& entry = entries_[i];
+        std::string_view target(entry.target, entry.targetLength);
+        uint32_t hash = HashOf(target);
+        size_t at = hash & (slots - 1);
+        while (slots_[at].first != kNone &&
+               (slots_[at].hash != hash ||
+                std::string_view(entries_[slots_[at].first].target, entries_[slots_[at].first].targetLength) != target))
+            at = (at + 1) & (slots - 1);
+        entry.next = slots_[at].first;
+        slots_[at] = {hash, static_cast<uint32_t>(i)};
     }
+}
+
+uint32_t AliasIndex::First(std::string_view address) const
+{
+    if (slots_.empty())
+        return kNone;
+    uint32_t hash = HashOf(address);
+    size_t mask = slots_.size() - 1;
+    for (size_t at = hash & mask; slots_[at].first != kNone; at = (at + 1) & mask) {
+        const Entry& entry = entries_[slots_[at].first];
+        if (slots_[at].hash == hash && std::string_view(entry.target, entry.targetLength) == address)
+            return slots_[at].first;
+    }
+    return kNone;
+}
+
+AliasText ReadAliasText(const char* path, AliasFileReport* report)
+{
+    AliasText text;
+    FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path) : nullptr;
+    if (file)
+        ReadUntilEnd(file, text);
     if (report)
         // A directory opens on some systems and then fails to read.
         report->readable = file && !ferror(file);
     if (file)
         gOs.fclose(file);
-    std::stable_sort(table.begin(), table.end(), ByTarget{});
-    return table;
+    if (text.bytes)
+        CutAtEndOfFile(text);
+    return text;
 }
 
 void ReadAliasFilePath(AliasFilePath& path)
@@ -185,20 +277,45 @@ AliasTable ReadAliasTable(AliasFileReport* report)
     return ReadAliasTableFrom(path, report);
 }
 
+AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report)
+{
+    AliasText text = ReadAliasText(path, report);
+    return SortedTable(std::move(text), report);
+}
+
+AliasTable ParseAliasTable(std::string_view bytes, AliasFileReport* report)
+{
+    if (report)
+        report->readable = true;
+    return SortedTable(CopiedText(bytes), report);
+}
+
+AliasIndex ParseAliasIndex(std::string_view bytes)
+{
+    return AliasIndex(CopiedText(bytes));
+}
+
+AliasIndex ReadAliasIndex()
+{
+    AliasFilePath path;
+    ReadAliasFilePath(path);
+    return AliasIndex(ReadAliasText(path));
+}
+
 std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_view address)
 {
-    auto [first, last] = std::equal_range(table.begin(), table.end(), address, ByTarget{});
+    auto [first, last] = std::equal_range(table.begin(), table.end(), AliasEntry{address, {}},
+                                          [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; });
     return {first, last};
 }
 
 void TrimInPlace(char* text)
 {
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     size_t length = strlen(text);
-    while (length > 0 && isBlank(text[length - 1]))
+    while (length > 0 && IsBlank(text[length - 1]))
         text[--length] = '\0';
     size_t start = 0;
-    while (isBlank(text[start]))
+    while (IsBlank(text[start]))
         ++start;
     if (start > 0)
         memmove(text, text + start, length - start + 1);

@@ -1,19 +1,21 @@
-// The mail server's alias file, read into a table sorted by target address.
+// The mail server's alias file: read whole into one buffer, its entries views
+// into that buffer. Two shapes: a table sorted by target (what the doctor and
+// the file's rules are checked against), and an index that finds the aliases
+// of one address by a hash of it (what the list command walks its accounts
+// with, built without a sort).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
 struct AliasEntry {
-    std::string target;
-    std::string alias;
+    std::string_view target;
+    std::string_view alias;
 };
-
-// Sorted stably by target, in unsigned byte order: the aliases of one target
-// stand in the order of their lines in the file.
-using AliasTable = std::vector<AliasEntry>;
 
 // What the reader made of the file, counted only when asked for. A line
 // longer than the limit is cut off and its first 511 bytes are taken as the
@@ -26,11 +28,85 @@ struct AliasFileReport {
     size_t cutOff = 0;
 };
 
+// The file's bytes as text mode delivers them: up to the first 0x1A.
+struct AliasText {
+    std::unique_ptr<char[]> bytes;
+    size_t length = 0;
+};
+
+// Sorted stably by target, in unsigned byte order: the aliases of one target
+// stand in the order of their lines in the file.
+class AliasTable {
+public:
+    AliasTable() = default;
+    AliasTable(AliasText text, std::vector<AliasEntry> entries);
+
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const AliasEntry& operator[](size_t index) const { return entries_[index]; }
+    std::vector<AliasEntry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<AliasEntry>::const_iterator end() const { return entries_.end(); }
+
+private:
+    AliasText text_;
+    std::vector<AliasEntry> entries_;
+};
+
+bool operator==(const AliasTable& a, const AliasTable& b);
+
+// The aliases of each target in file order, found through a hash of the
+// target: built in one pass, so that looking up every account of a listing
+// costs time in proportion to the accounts and the aliases.
+class AliasIndex {
+public:
+    AliasIndex() = default;
+    explicit AliasIndex(AliasText text);
+
+    // How many aliases, and their bytes in total: for sizing an answer that
+    // lists them.
+    size_t Count() const { return entries_.size(); }
+    size_t AliasBytes() const { return aliasBytes_; }
+
+    // Calls visit(alias) for each alias whose target is exactly the address.
+    template <class Visit>
+    void ForEachAlias(std::string_view address, Visit&& visit) const
+    {
+        for (uint32_t at = First(address); at != kNone; at = entries_[at].next)
+            visit(std::string_view(entries_[at].alias, entries_[at].aliasLength));
+    }
+
+private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    struct Entry {
+        const char* target;
+        const char* alias;
+        uint16_t targetLength;
+        uint16_t aliasLength;
+        uint32_t next; // the target's next entry in file order
+    };
+    struct Slot {
+        uint32_t hash;
+        uint32_t first; // kNone when empty
+    };
+
+    uint32_t First(std::string_view address) const;
+    void Link();
+
+    AliasText text_;
+    std::vector<Entry> entries_;
+    std::vector<Slot> slots_;
+    size_t aliasBytes_ = 0;
+};
+
 // The alias file's path as the user library gives it; one byte more than the
 // library is told of, always zero, ends the path.
 constexpr size_t kAliasPathSize = 512;
 using AliasFilePath = char[kAliasPathSize + 1];
 void ReadAliasFilePath(AliasFilePath& path);
+
+// The file's bytes; none when it cannot be opened, and those before the
+// failure when a read fails part-way.
+AliasText ReadAliasText(const char* path, AliasFileReport* report = nullptr);
 
 // Reads the alias file that the user library names. A missing or unreadable
 // file gives an empty table; no line is ever an error.
@@ -38,6 +114,14 @@ AliasTable ReadAliasTable(AliasFileReport* report = nullptr);
 
 // Reads the alias file at the given path.
 AliasTable ReadAliasTableFrom(const char* path, AliasFileReport* report = nullptr);
+
+// Reads the bytes of an alias file handed over in memory, by the same rules.
+AliasTable ParseAliasTable(std::string_view bytes, AliasFileReport* report = nullptr);
+
+// The index of the alias file that the user library names, and of one
+// handed over in memory.
+AliasIndex ReadAliasIndex();
+AliasIndex ParseAliasIndex(std::string_view bytes);
 
 // The run of entries whose target is exactly the address, in file order.
 std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_view address);

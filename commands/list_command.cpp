@@ -8,7 +8,9 @@
 #include "userlib/account_guards.h"
 #include "userlib/settings.h"
 
+#include <array>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -17,72 +19,146 @@ constexpr std::string_view kReservedPrefix = "Velmora@";
 // ANSI byte, at most three UTF-8 bytes per unit.
 constexpr int kWideNameSize = kFullNameBufferSize;
 constexpr int kUtf8NameSize = (kFullNameBufferSize - 1) * 3 + 1;
+// The most that one escaped byte takes: \u00XX.
+constexpr size_t kEscapedByteSize = 6;
 
-void AppendJsonString(std::string& out, std::string_view value)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (char c : value) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
+// The bytes a JSON string must escape: the quote, the backslash and every
+// byte below 0x20.
+constexpr auto kEscaped = [] {
+    std::array<bool, 256> escaped{};
+    for (int byte = 0; byte < 0x20; ++byte)
+        escaped[byte] = true;
+    escaped['"'] = escaped['\\'] = true;
+    return escaped;
+}();
+
+// The answer's body in one buffer that doubles whenever it fills, so that a
+// listing of any size costs a handful of reallocations.
+class BodyBuffer {
+public:
+    explicit BodyBuffer(size_t capacity)
+        : bytes_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity)
+    {
     }
-    out += '"';
+
+    void Append(std::string_view text)
+    {
+        char* out = Room(text.size());
+        memcpy(out, text.data(), text.size());
+        size_ += text.size();
+    }
+
+    // The value as a JSON string; plain bytes are copied in runs.
+    void AppendJsonString(std::string_view value)
+    {
+        static constexpr char kHex[] = "0123456789abcdef";
+        char* out = Room(value.size() * kEscapedByteSize + 2);
+        *out++ = '"';
+        const char* run = value.data();
+        const char* end = run + value.size();
+        for (const char* at = run; at != end; ++at) {
+            unsigned char byte = static_cast<unsigned char>(*at);
+            if (!kEscaped[byte])
+                continue;
+            memcpy(out, run, static_cast<size_t>(at - run));
+            out += at - run;
+            run = at + 1;
+            if (byte == '"' || byte == '\\') {
+                *out++ = '\\';
+                *out++ = static_cast<char>(byte);
+            } else {
+                memcpy(out, "\\u00", 4);
+                out[4] = kHex[byte >> 4];
+                out[5] = kHex[byte & 0x0F];
+                out += 6;
+            }
+        }
+        memcpy(out, run, static_cast<size_t>(end - run));
+        out += end - run;
+        *out++ = '"';
+        size_ = static_cast<size_t>(out - bytes_.get());
+    }
+
+    std::string_view View() const { return {bytes_.get(), size_}; }
+
+private:
+    char* Room(size_t count)
+    {
+        if (capacity_ - size_ < count)
+            Grow(std::max(capacity_ * 2, size_ + count));
+        return bytes_.get() + size_;
+    }
+
+    void Grow(size_t capacity)
+    {
+        auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+        memcpy(bytes.get(), bytes_.get(), size_);
+        bytes_ = std::move(bytes);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
+    size_t size_ = 0;
+    size_t capacity_;
+};
+
+bool IsAscii(const char* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<unsigned char>(text[i]) > 0x7F)
+            return false;
+    return true;
 }
 
+// The full name in UTF-8, in utf8. A name of ASCII bytes alone is its own
+// UTF-8 and is copied; any other goes through UTF-16 from the ANSI code page.
 // Every buffer carries one byte more than the library or the conversion is
 // told of; it stays zero, so each text ends inside its buffer.
-void ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize + 1])
+std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize + 1])
 {
     char fullName[kFullNameBufferSize + 1] = {};
     gUserLibrary.VL_GetFullName(user, fullName);
+    size_t length = strlen(fullName);
+    if (length < kFullNameBufferSize && IsAscii(fullName, length)) {
+        memcpy(utf8, fullName, length + 1);
+        return {utf8, length};
+    }
     WCHAR wide[kWideNameSize + 1] = {};
     gOs.MultiByteToWideChar(CP_ACP, 0, fullName, -1, wide, kWideNameSize);
     memset(utf8, 0, sizeof utf8);
     gOs.WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8NameSize, nullptr, nullptr);
+    return utf8;
 }
 
-void AppendAccount(std::string& body, const char* address, const char* fullName,
-                   std::span<const AliasEntry> aliases)
+void AppendAccount(BodyBuffer& body, std::string_view address, std::string_view fullName, const AliasIndex& aliases)
 {
-    body += "\r\n{\"userName\": ";
-    AppendJsonString(body, address);
-    body += ", \"fullName\": ";
-    AppendJsonString(body, fullName);
-    body += ", \"emailAddresses\": [";
-    AppendJsonString(body, address);
-    for (const AliasEntry& entry : aliases) {
-        body += ", ";
-        AppendJsonString(body, entry.alias);
-    }
-    body += "]}";
+    body.Append("\r\n{\"userName\": ");
+    body.AppendJsonString(address);
+    body.Append(", \"fullName\": ");
+    body.AppendJsonString(fullName);
+    body.Append(", \"emailAddresses\": [");
+    body.AppendJsonString(address);
+    aliases.ForEachAlias(address, [&](std::string_view alias) {
+        body.Append(", ");
+        body.AppendJsonString(alias);
+    });
+    body.Append("]}");
 }
 
-size_t ExpectedBodySize(const AliasTable& aliases)
+// Room for the aliases and a start on the accounts; the buffer doubles from there.
+size_t ExpectedBodySize(const AliasIndex& aliases)
 {
-    size_t size = 64 * 1024;
-    for (const AliasEntry& entry : aliases)
-        size += entry.alias.size() + 4;
-    return size;
+    return 64 * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
 }
 
 // The JSON array of every listed account; false when the library cannot
 // start a search. The search is ended before the answer goes out.
-bool BuildListBody(const AliasTable& aliases, const GroupNameList& groups, std::string& body)
+bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyBuffer& body)
 {
     AccountSearch search;
     if (!search.Started())
         return false;
-    body.reserve(ExpectedBodySize(aliases));
-    body += '[';
+    body.Append("[");
     bool anyWritten = false;
     do {
         char address[kEmailBufferSize + 1] = {};
@@ -91,13 +167,13 @@ bool BuildListBody(const AliasTable& aliases, const GroupNameList& groups, std::
             continue;
         LowerCaseInPlace(address);
         char fullName[kUtf8NameSize + 1];
-        ReadFullNameAsUtf8(search.Current(), fullName);
+        std::string_view name = ReadFullNameAsUtf8(search.Current(), fullName);
         if (anyWritten)
-            body += ',';
-        AppendAccount(body, address, fullName, FindAliases(aliases, address));
+            body.Append(",");
+        AppendAccount(body, address, name, aliases);
         anyWritten = true;
     } while (search.Next());
-    body += "\r\n]\r\n";
+    body.Append("\r\n]\r\n");
     return true;
 }
 
@@ -122,17 +198,17 @@ void RequestContext::RunListCommand()
         return;
     }
 
-    AliasTable aliases = ReadAliasTable();
+    AliasIndex aliases = ReadAliasIndex();
     GroupNameList groups;
     if (!ReadGroupNames(groups)) {
         SendInternalError();
         return;
     }
 
-    std::string body;
+    BodyBuffer body(ExpectedBodySize(aliases));
     if (!BuildListBody(aliases, groups, body)) {
         SendInternalError();
         return;
     }
-    SendResponse("200 OK", kJsonContentType, body);
+    SendResponse("200 OK", kJsonContentType, body.View());
 }

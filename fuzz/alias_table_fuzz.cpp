@@ -1,12 +1,13 @@
-// The alias file reader on arbitrary bytes: whatever the file holds, every
-// entry is trimmed and lower-cased, no alias is a wildcard or macro, and the
-// table is sorted by target.
+// The alias file reader on arbitrary bytes, in memory: whatever the file
+// holds, every entry is trimmed and lower-cased, no alias is a wildcard or
+// macro, the table is sorted by target, and the index that the list command
+// uses finds for each target exactly the table's run, in the same order.
 #include "commands/alias_table.h"
 #include "fuzz/fuzz_target.h"
-#include "tests/temp_directory.h"
 
 #include <algorithm>
-#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -15,7 +16,7 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool IsNormalised(const std::string& text)
+bool IsNormalised(std::string_view text)
 {
     if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back())))
         return false;
@@ -26,25 +27,36 @@ void CheckEntry(const AliasEntry& entry)
 {
     if (!IsNormalised(entry.alias) || !IsNormalised(entry.target))
         FuzzFailure("an entry is not trimmed and lower-cased");
-    if (entry.alias.find_first_of("*=") != std::string::npos ||
-        entry.alias.find("$localdomain$") != std::string::npos)
+    if (entry.alias.find_first_of("*=") != std::string_view::npos ||
+        entry.alias.find("$localdomain$") != std::string_view::npos)
         FuzzFailure("a wildcard, macro or '=' in an alias");
     if (entry.alias.size() + entry.target.size() > 510)
         FuzzFailure("an entry longer than a line");
+}
+
+void CheckIndex(const AliasTable& table, const AliasIndex& index)
+{
+    for (const AliasEntry& entry : table) {
+        std::vector<std::string_view> found;
+        index.ForEachAlias(entry.target, [&](std::string_view alias) { found.push_back(alias); });
+        std::span<const AliasEntry> run = FindAliases(table, entry.target);
+        if (!std::equal(found.begin(), found.end(), run.begin(), run.end(),
+                        [](std::string_view alias, const AliasEntry& e) { return alias == e.alias; }))
+            FuzzFailure("the index and the table disagree on a target's aliases");
+    }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static TempDirectory directory;
-    std::string path = directory.Write("alias.txt", std::string(reinterpret_cast<const char*>(data), size));
-
-    AliasTable table = ReadAliasTableFrom(path.c_str());
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    AliasTable table = ParseAliasTable(bytes);
     for (const AliasEntry& entry : table)
         CheckEntry(entry);
     auto byTarget = [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; };
     if (!std::is_sorted(table.begin(), table.end(), byTarget))
         FuzzFailure("the table is not sorted by target");
+    CheckIndex(table, ParseAliasIndex(bytes));
     return 0;
 }

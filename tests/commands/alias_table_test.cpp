@@ -112,7 +112,7 @@ TEST(AliasTable, FindsTheRunOfOneTarget)
     auto names = [](std::span<const AliasEntry> run) {
         std::vector<std::string> aliases;
         for (const AliasEntry& entry : run)
-            aliases.push_back(entry.alias);
+            aliases.emplace_back(entry.alias);
         return aliases;
     };
     EXPECT_EQ(names(FindAliases(table, "ann@x")), (std::vector<std::string>{"s@x", "i@x"}));
