@@ -129,5 +129,7 @@ std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_vie
 // Removes spaces, tabs, CRs and LFs from both ends of a zero-terminated text.
 void TrimInPlace(char* text);
 
-// Lower-cases A-Z of a zero-terminated text; no other byte changes.
+// Lower-cases A-Z of a zero-terminated text, or of the given bytes; no
+// other byte changes.
 void LowerCaseInPlace(char* text);
+void LowerCase(char* text, size_t length);

@@ -32,6 +32,30 @@ constexpr auto kEscaped = [] {
     return escaped;
 }();
 
+constexpr uint64_t kEveryByte = 0x0101010101010101u;
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+
+// Whether any of eight bytes is zero; exact for "any", which is all that is asked.
+uint64_t AnyZeroByte(uint64_t word)
+{
+    return (word - kEveryByte) & ~word & kHighBits;
+}
+
+// The first byte that JSON escapes, or end; eight bytes are looked at a time.
+const char* FirstEscaped(const char* at, const char* end)
+{
+    for (; end - at >= 8; at += 8) {
+        uint64_t word;
+        memcpy(&word, at, 8);
+        uint64_t below20 = (word - 0x20 * kEveryByte) & ~word & kHighBits;
+        if (below20 | AnyZeroByte(word ^ ('"' * kEveryByte)) | AnyZeroByte(word ^ ('\\' * kEveryByte)))
+            break;
+    }
+    while (at != end && !kEscaped[static_cast<unsigned char>(*at)])
+        ++at;
+    return at;
+}
+
 // The answer's body in one buffer that doubles whenever it fills, so that a
 // listing of any size costs a handful of reallocations.
 class BodyBuffer {
@@ -41,12 +65,23 @@ public:
     {
     }
 
-    void Append(std::string_view text)
+    // A fixed piece, its length known when compiled.
+    template <size_t N>
+    void Append(const char (&text)[N])
     {
-        char* out = Room(text.size());
-        memcpy(out, text.data(), text.size());
-        size_ += text.size();
+        memcpy(Room(N - 1), text, N - 1);
+        size_ += N - 1;
     }
+
+    // Bytes already in the body, once more.
+    void Repeat(size_t from, size_t count)
+    {
+        char* out = Room(count);
+        memcpy(out, bytes_.get() + from, count);
+        size_ += count;
+    }
+
+    size_t Size() const { return size_; }
 
     // The value as a JSON string; plain bytes are copied in runs.
     void AppendJsonString(std::string_view value)
@@ -56,10 +91,8 @@ public:
         *out++ = '"';
         const char* run = value.data();
         const char* end = run + value.size();
-        for (const char* at = run; at != end; ++at) {
+        for (const char* at = run; (at = FirstEscaped(at, end)) != end; ++at) {
             unsigned char byte = static_cast<unsigned char>(*at);
-            if (!kEscaped[byte])
-                continue;
             memcpy(out, run, static_cast<size_t>(at - run));
             out += at - run;
             run = at + 1;
@@ -133,11 +166,13 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize 
 void AppendAccount(BodyBuffer& body, std::string_view address, std::string_view fullName, const AliasIndex& aliases)
 {
     body.Append("\r\n{\"userName\": ");
+    size_t addressAt = body.Size();
     body.AppendJsonString(address);
+    size_t addressSize = body.Size() - addressAt;
     body.Append(", \"fullName\": ");
     body.AppendJsonString(fullName);
     body.Append(", \"emailAddresses\": [");
-    body.AppendJsonString(address);
+    body.Repeat(addressAt, addressSize);
     aliases.ForEachAlias(address, [&](std::string_view alias) {
         body.Append(", ");
         body.AppendJsonString(alias);
@@ -165,12 +200,13 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyB
         gUserLibrary.VL_GetEmail(search.Current(), address);
         if (!IsListed(address, groups))
             continue;
-        LowerCaseInPlace(address);
+        std::string_view lowered(address, strlen(address));
+        LowerCase(address, lowered.size());
         char fullName[kUtf8NameSize + 1];
         std::string_view name = ReadFullNameAsUtf8(search.Current(), fullName);
         if (anyWritten)
             body.Append(",");
-        AppendAccount(body, address, name, aliases);
+        AppendAccount(body, lowered, name, aliases);
         anyWritten = true;
     } while (search.Next());
     body.Append("\r\n]\r\n");
