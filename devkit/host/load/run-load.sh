@@ -15,7 +15,10 @@ build_host
 work=$(mktemp -d)
 host_pid=""
 trap '[ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null; rm -rf "$work"' EXIT
-start_host "$work" 10000 1000 --client-connections "$connections"
+# All of wrk's connections come from 127.0.0.1, and a closed one may still be
+# counted for a moment as its successor arrives: the per-client limit is
+# lifted to the host's whole capacity.
+start_host "$work" 10000 1000 --client-connections 256
 check_answers
 
 for command in auth list; do
