@@ -11,6 +11,10 @@ namespace {
 
 constexpr size_t kLineLimit = 511;
 constexpr size_t kFirstRead = 64 * 1024;
+// Positions in the text are 32-bit, and UINT32_MAX marks a free slot. As
+// each entry takes two bytes at least, "=" and a line end, so many bytes
+// hold fewer than 2^31 entries, and the index's slots stay countable in 32 bits.
+constexpr size_t kLongestText = UINT32_MAX;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
 constexpr char kEndOfFile = 0x1A;
 
@@ -46,19 +50,20 @@ void Grow(AliasText& text, size_t& capacity, size_t wanted)
 }
 
 // Reads until a short read, which is the end of the file or a failure, or
-// until a read brings 0x1A, after which text mode delivers nothing.
+// until a read brings 0x1A, after which text mode delivers nothing, or
+// until the text is as long as the index can address.
 void ReadUntilEnd(FILE* file, AliasText& text)
 {
     size_t capacity = kFirstRead;
     text.bytes = std::make_unique_for_overwrite<char[]>(capacity);
     for (;;) {
         if (text.length == capacity)
-            Grow(text, capacity, std::max(capacity * 2, text.length + SizeHint(file) + 1));
+            Grow(text, capacity, std::min(std::max(capacity * 2, text.length + SizeHint(file) + 1), kLongestText));
         size_t wanted = capacity - text.length;
         size_t got = gOs.fread(text.bytes.get() + text.length, 1, wanted, file);
         bool ended = memchr(text.bytes.get() + text.length, kEndOfFile, got) != nullptr;
         text.length += got;
-        if (got < wanted || ended)
+        if (got < wanted || ended || text.length == kLongestText)
             return;
     }
 }
@@ -72,6 +77,7 @@ void CutAtEndOfFile(AliasText& text)
 AliasText CopiedText(std::string_view bytes)
 {
     AliasText text;
+    bytes = bytes.substr(0, kLongestText);
     text.bytes = std::make_unique_for_overwrite<char[]>(bytes.size() + 1);
     memcpy(text.bytes.get(), bytes.data(), bytes.size());
     text.length = bytes.size();
@@ -168,20 +174,37 @@ void ParseLines(AliasText& text, AliasFileReport* report, Add&& add)
     }
 }
 
-size_t LineCount(const AliasText& text)
+// How many bytes of the word are zero: exact, each counted as a one in its
+// high bit, which a multiplication adds up.
+uint64_t ZeroBytes(uint64_t word)
 {
-    size_t lines = 1;
-    const char* end = text.bytes.get() + text.length;
-    for (const char* at = text.bytes.get(); (at = static_cast<const char*>(memchr(at, '\n', end - at))); ++at)
-        ++lines;
-    return lines;
+    uint64_t nonZero = ((word & ~kHighBits) + ~kHighBits) | word;
+    return ((~nonZero & kHighBits) >> 7) * kEveryByte >> 56;
+}
+
+// An entry takes a line of its own and an "=" in it: a bound on the entries
+// that neither blank lines nor a line of many "=" inflate.
+size_t MostEntries(const AliasText& text)
+{
+    const char* bytes = text.bytes.get();
+    size_t lines = 1, equals = 0, at = 0;
+    for (; at + 8 <= text.length; at += 8) {
+        uint64_t word = LoadWord(bytes + at, 8);
+        lines += ZeroBytes(word ^ ('\n' * kEveryByte));
+        equals += ZeroBytes(word ^ ('=' * kEveryByte));
+    }
+    for (; at < text.length; ++at) {
+        lines += bytes[at] == '\n';
+        equals += bytes[at] == '=';
+    }
+    return std::min(lines, equals);
 }
 
 AliasTable SortedTable(AliasText text, AliasFileReport* report)
 {
     std::vector<AliasEntry> entries;
     if (text.length > 0)
-        entries.reserve(LineCount(text));
+        entries.reserve(MostEntries(text));
     ParseLines(text, report, [&](const AliasEntry& entry) { entries.push_back(entry); });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; });
@@ -224,50 +247,66 @@ AliasIndex::AliasIndex(AliasText text) : text_(std::move(text))
 {
     if (text_.length == 0)
         return;
-    entries_.reserve(LineCount(text_));
+    size_t most = MostEntries(text_);
+    if (most == 0)
+        return;
+    slots_.resize(2 * most);
+    // Each entry's home slot is fetched a few entries before the entry goes
+    // in, so that the trips to memory overlap instead of following each other.
+    constexpr size_t kAhead = 8;
+    Slot pending[kAhead];
+    size_t parsed = 0;
+    const char* base = text_.bytes.get();
     ParseLines(text_, nullptr, [&](const AliasEntry& entry) {
-        entries_.push_back({entry.target.data(), entry.alias.data(), static_cast<uint16_t>(entry.target.size()),
-                            static_cast<uint16_t>(entry.alias.size()), kNone});
+        Slot& slot = pending[parsed % kAhead];
+        if (parsed >= kAhead)
+            Insert(slot);
+        slot = {static_cast<uint32_t>(entry.target.data() - base), static_cast<uint32_t>(entry.alias.data() - base),
+                static_cast<uint16_t>(entry.target.size()), static_cast<uint16_t>(entry.alias.size()),
+                HashOf(entry.target)};
+        __builtin_prefetch(&slots_[Home(slot.hash)], 1);
         aliasBytes_ += entry.alias.size();
+        ++parsed;
     });
-    Link();
+    for (size_t i = parsed > kAhead ? parsed - kAhead : 0; i < parsed; ++i)
+        Insert(pending[i % kAhead]);
+    count_ = parsed;
 }
 
-// Each target gets one slot, holding its first entry; the entries after it
-// are chained in file order. Walking the file backwards puts each entry in
-// front of those after it.
-void AliasIndex::Link()
+// The hash scaled onto the slots, so that their number need not be a power of two.
+uint32_t AliasIndex::Home(uint32_t hash) const
 {
-    size_t slots = 16;
-    while (slots < 2 * entries_.size())
-        slots *= 2;
-    slots_.assign(slots, Slot{0, kNone});
-    for (size_t i = entries_.size(); i-- > 0;) {
-        Entry& entry = entries_[i];
-        std::string_view target(entry.target, entry.targetLength);
-        uint32_t hash = HashOf(target);
-        size_t at = hash & (slots - 1);
-        while (slots_[at].first != kNone &&
-               (slots_[at].hash != hash ||
-                std::string_view(entries_[slots_[at].first].target, entries_[slots_[at].first].targetLength) != target))
-            at = (at + 1) & (slots - 1);
-        entry.next = slots_[at].first;
-        slots_[at] = {hash, static_cast<uint32_t>(i)};
-    }
+    return static_cast<uint32_t>((static_cast<uint64_t>(hash) * slots_.size()) >> 32);
 }
 
-uint32_t AliasIndex::First(std::string_view address) const
+void AliasIndex::Insert(const Slot& entry)
+{
+    uint32_t at = Home(entry.hash);
+    while (!slots_[at].Free())
+        at = Following(at);
+    slots_[at] = entry;
+}
+
+AliasIndex::Lookup AliasIndex::Locate(std::string_view address) const
 {
     if (slots_.empty())
-        return kNone;
-    uint32_t hash = HashOf(address);
-    size_t mask = slots_.size() - 1;
-    for (size_t at = hash & mask; slots_[at].first != kNone; at = (at + 1) & mask) {
-        const Entry& entry = entries_[slots_[at].first];
-        if (slots_[at].hash == hash && std::string_view(entry.target, entry.targetLength) == address)
-            return slots_[at].first;
+        return {};
+    Lookup lookup{HashOf(address), 0};
+    lookup.home = Home(lookup.hash);
+    __builtin_prefetch(&slots_[lookup.home]);
+    return lookup;
+}
+
+void AliasIndex::FetchEntries(Lookup lookup) const
+{
+    if (slots_.empty())
+        return;
+    for (uint32_t at = lookup.home; !slots_[at].Free(); at = Following(at)) {
+        if (slots_[at].hash == lookup.hash) {
+            __builtin_prefetch(text_.bytes.get() + slots_[at].aliasAt);
+            __builtin_prefetch(text_.bytes.get() + slots_[at].targetAt);
+        }
     }
-    return kNone;
 }
 
 AliasText ReadAliasText(const char* path, AliasFileReport* report)
@@ -358,9 +397,11 @@ void LowerCase(char* text, size_t length)
         uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kEveryByte;
         return word | ((atLeastA ^ aboveZ) & ~word & kHighBits) >> 2;
     };
-    for (size_t at = 0; at < length; at += 8) {
-        size_t count = std::min<size_t>(8, length - at);
-        uint64_t word = lower(LoadWord(text + at, count));
-        memcpy(text + at, &word, count);
+    size_t at = 0;
+    for (; at + 8 <= length; at += 8) {
+        uint64_t word = lower(LoadWord(text + at, 8));
+        memcpy(text + at, &word, 8);
     }
+    for (; at < length; ++at)
+        text[at] = AsciiLower(text[at]);
 }

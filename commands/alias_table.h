@@ -28,7 +28,8 @@ struct AliasFileReport {
     size_t cutOff = 0;
 };
 
-// The file's bytes as text mode delivers them: up to the first 0x1A.
+// The file's bytes as text mode delivers them: up to the first 0x1A, and
+// no more than the first 4 GiB less one byte, which the index can address.
 struct AliasText {
     std::unique_ptr<char[]> bytes;
     size_t length = 0;
@@ -57,6 +58,12 @@ bool operator==(const AliasTable& a, const AliasTable& b);
 // The aliases of each target in file order, found through a hash of the
 // target: built in one pass, so that looking up every account of a listing
 // costs time in proportion to the accounts and the aliases.
+//
+// The entries are themselves the slots of an open-addressing table, twice as
+// many slots as lines. An entry goes into the first free slot from its
+// target's home on, so walking from the home to the next free slot meets a
+// target's entries in file order; entries of other targets met on the way
+// are told apart by their hash, then by their text.
 class AliasIndex {
 public:
     AliasIndex() = default;
@@ -64,37 +71,57 @@ public:
 
     // How many aliases, and their bytes in total: for sizing an answer that
     // lists them.
-    size_t Count() const { return entries_.size(); }
+    size_t Count() const { return count_; }
     size_t AliasBytes() const { return aliasBytes_; }
+
+    // Where an address's aliases would start. Asking early, then fetching the
+    // entries' text, lets both reach the cache while the caller does other
+    // work: on a large table each is a trip to memory.
+    struct Lookup {
+        uint32_t hash = 0;
+        uint32_t home = 0;
+    };
+    Lookup Locate(std::string_view address) const;
+    void FetchEntries(Lookup lookup) const;
 
     // Calls visit(alias) for each alias whose target is exactly the address.
     template <class Visit>
+    void ForEachAlias(std::string_view address, Lookup lookup, Visit&& visit) const
+    {
+        if (slots_.empty())
+            return;
+        for (uint32_t at = lookup.home; !slots_[at].Free(); at = Following(at)) {
+            const Slot& slot = slots_[at];
+            if (slot.hash == lookup.hash && Text(slot.targetAt, slot.targetLength) == address)
+                visit(Text(slot.aliasAt, slot.aliasLength));
+        }
+    }
+    template <class Visit>
     void ForEachAlias(std::string_view address, Visit&& visit) const
     {
-        for (uint32_t at = First(address); at != kNone; at = entries_[at].next)
-            visit(std::string_view(entries_[at].alias, entries_[at].aliasLength));
+        ForEachAlias(address, Locate(address), visit);
     }
 
 private:
-    static constexpr uint32_t kNone = UINT32_MAX;
-    struct Entry {
-        const char* target;
-        const char* alias;
-        uint16_t targetLength;
-        uint16_t aliasLength;
-        uint32_t next; // the target's next entry in file order
-    };
+    // Positions in the text; the reader keeps the text below 4 GiB.
     struct Slot {
-        uint32_t hash;
-        uint32_t first; // kNone when empty
+        static constexpr uint32_t kFree = UINT32_MAX;
+        uint32_t targetAt = kFree;
+        uint32_t aliasAt = kFree;
+        uint16_t targetLength = 0;
+        uint16_t aliasLength = 0;
+        uint32_t hash = 0;
+        bool Free() const { return targetAt == kFree; }
     };
 
-    uint32_t First(std::string_view address) const;
-    void Link();
+    std::string_view Text(uint32_t at, uint16_t length) const { return {text_.bytes.get() + at, length}; }
+    uint32_t Following(uint32_t at) const { return at + 1 == slots_.size() ? 0 : at + 1; }
+    uint32_t Home(uint32_t hash) const;
+    void Insert(const Slot& entry);
 
     AliasText text_;
-    std::vector<Entry> entries_;
     std::vector<Slot> slots_;
+    size_t count_ = 0;
     size_t aliasBytes_ = 0;
 };
 

@@ -11,6 +11,8 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <span>
+#include <stdexcept>
 
 namespace {
 
@@ -56,38 +58,36 @@ const char* FirstEscaped(const char* at, const char* end)
     return at;
 }
 
-// The answer's body in one buffer that doubles whenever it fills, so that a
-// listing of any size costs a handful of reallocations.
-class BodyBuffer {
+// The answer's body in pieces that never move once allocated: when one
+// fills, the next holds a quarter of all before it. A listing of any size
+// takes a handful of allocations and about a quarter again its size, no byte
+// is copied to make room, and bytes written stay where they are.
+class BodyPieces {
 public:
-    explicit BodyBuffer(size_t capacity)
-        : bytes_(std::make_unique_for_overwrite<char[]>(capacity)), capacity_(capacity)
-    {
-    }
+    explicit BodyPieces(size_t firstSize) : firstSize_(firstSize) {}
 
     // A fixed piece, its length known when compiled.
     template <size_t N>
     void Append(const char (&text)[N])
     {
         memcpy(Room(N - 1), text, N - 1);
-        size_ += N - 1;
+        end_ += N - 1;
     }
 
     // Bytes already in the body, once more.
-    void Repeat(size_t from, size_t count)
+    void AppendCopy(std::string_view bytes)
     {
-        char* out = Room(count);
-        memcpy(out, bytes_.get() + from, count);
-        size_ += count;
+        memcpy(Room(bytes.size()), bytes.data(), bytes.size());
+        end_ += bytes.size();
     }
 
-    size_t Size() const { return size_; }
-
-    // The value as a JSON string; plain bytes are copied in runs.
-    void AppendJsonString(std::string_view value)
+    // The value as a JSON string; plain bytes are copied in runs. Returns
+    // what was written, which stays in place.
+    std::string_view AppendJsonString(std::string_view value)
     {
         static constexpr char kHex[] = "0123456789abcdef";
-        char* out = Room(value.size() * kEscapedByteSize + 2);
+        char* start = Room(value.size() * kEscapedByteSize + 2);
+        char* out = start;
         *out++ = '"';
         const char* run = value.data();
         const char* end = run + value.size();
@@ -109,30 +109,52 @@ public:
         memcpy(out, run, static_cast<size_t>(end - run));
         out += end - run;
         *out++ = '"';
-        size_ = static_cast<size_t>(out - bytes_.get());
+        end_ = out;
+        return {start, static_cast<size_t>(out - start)};
     }
 
-    std::string_view View() const { return {bytes_.get(), size_}; }
+    size_t Size() const { return filled_ + static_cast<size_t>(end_ - pieceStart_); }
+
+    std::span<const std::string_view> Pieces()
+    {
+        if (count_ > 0)
+            views_[count_ - 1] = {pieceStart_, static_cast<size_t>(end_ - pieceStart_)};
+        return {views_, count_};
+    }
 
 private:
     char* Room(size_t count)
     {
-        if (capacity_ - size_ < count)
-            Grow(std::max(capacity_ * 2, size_ + count));
-        return bytes_.get() + size_;
+        if (static_cast<size_t>(limit_ - end_) < count)
+            StartPiece(count);
+        return end_;
     }
 
-    void Grow(size_t capacity)
+    // Growing by a quarter of the whole, from at least 64 KiB, the pieces
+    // pass the 4 GiB that an answer may hold long before they run out.
+    void StartPiece(size_t count)
     {
-        auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-        memcpy(bytes.get(), bytes_.get(), size_);
-        bytes_ = std::move(bytes);
-        capacity_ = capacity;
+        if (count_ == kMostPieces)
+            throw std::length_error("list body");
+        size_t size = std::max(count, count_ == 0 ? firstSize_ : Size() / 4);
+        if (count_ > 0)
+            views_[count_ - 1] = {pieceStart_, static_cast<size_t>(end_ - pieceStart_)};
+        filled_ = Size();
+        pieces_[count_] = std::make_unique_for_overwrite<char[]>(size);
+        pieceStart_ = end_ = pieces_[count_].get();
+        limit_ = end_ + size;
+        ++count_;
     }
 
-    std::unique_ptr<char[]> bytes_;
-    size_t size_ = 0;
-    size_t capacity_;
+    static constexpr size_t kMostPieces = 48;
+    size_t firstSize_;
+    std::unique_ptr<char[]> pieces_[kMostPieces];
+    std::string_view views_[kMostPieces];
+    size_t count_ = 0;
+    size_t filled_ = 0; // in the pieces before this one
+    char* pieceStart_ = nullptr;
+    char* end_ = nullptr;
+    char* limit_ = nullptr;
 };
 
 bool IsAscii(const char* text, size_t length)
@@ -163,32 +185,32 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize 
     return utf8;
 }
 
-void AppendAccount(BodyBuffer& body, std::string_view address, std::string_view fullName, const AliasIndex& aliases)
+void AppendAccount(BodyPieces& body, std::string_view address, std::string_view fullName, const AliasIndex& aliases,
+                   AliasIndex::Lookup lookup)
 {
     body.Append("\r\n{\"userName\": ");
-    size_t addressAt = body.Size();
-    body.AppendJsonString(address);
-    size_t addressSize = body.Size() - addressAt;
+    std::string_view addressJson = body.AppendJsonString(address);
     body.Append(", \"fullName\": ");
     body.AppendJsonString(fullName);
     body.Append(", \"emailAddresses\": [");
-    body.Repeat(addressAt, addressSize);
-    aliases.ForEachAlias(address, [&](std::string_view alias) {
+    body.AppendCopy(addressJson);
+    aliases.ForEachAlias(address, lookup, [&](std::string_view alias) {
         body.Append(", ");
         body.AppendJsonString(alias);
     });
     body.Append("]}");
 }
 
-// Room for the aliases and a start on the accounts; the buffer doubles from there.
+// Room for the aliases and a start on the accounts; the pieces grow from there.
 size_t ExpectedBodySize(const AliasIndex& aliases)
 {
     return 64 * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
 }
 
 // The JSON array of every listed account; false when the library cannot
-// start a search. The search is ended before the answer goes out.
-bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyBuffer& body)
+// start a search or the answer outgrows what a response can carry. The
+// search is ended before the answer goes out.
+bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyPieces& body)
 {
     AccountSearch search;
     if (!search.Started())
@@ -198,16 +220,24 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyB
     do {
         char address[kEmailBufferSize + 1] = {};
         gUserLibrary.VL_GetEmail(search.Current(), address);
+        size_t length = strlen(address);
+        char lowered[kEmailBufferSize + 1];
+        memcpy(lowered, address, length + 1);
+        LowerCase(lowered, length);
+        // The lookup starts before the library's own work on the account,
+        // which hides the wait for the alias index behind it.
+        AliasIndex::Lookup lookup = aliases.Locate({lowered, length});
         if (!IsListed(address, groups))
             continue;
-        std::string_view lowered(address, strlen(address));
-        LowerCase(address, lowered.size());
+        aliases.FetchEntries(lookup);
         char fullName[kUtf8NameSize + 1];
         std::string_view name = ReadFullNameAsUtf8(search.Current(), fullName);
         if (anyWritten)
             body.Append(",");
-        AppendAccount(body, lowered, name, aliases);
+        AppendAccount(body, {lowered, length}, name, aliases, lookup);
         anyWritten = true;
+        if (body.Size() > UINT32_MAX)
+            return false;
     } while (search.Next());
     body.Append("\r\n]\r\n");
     return true;
@@ -241,10 +271,10 @@ void RequestContext::RunListCommand()
         return;
     }
 
-    BodyBuffer body(ExpectedBodySize(aliases));
+    BodyPieces body(ExpectedBodySize(aliases));
     if (!BuildListBody(aliases, groups, body)) {
         SendInternalError();
         return;
     }
-    SendResponse("200 OK", kJsonContentType, body.View());
+    SendResponse("200 OK", kJsonContentType, body.Pieces());
 }

@@ -5,6 +5,7 @@
 #include "platform/win32.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,8 @@ public:
     bool IsHttps();
 
     void SendResponse(const char* status, const char* contentType, std::string_view body);
+    // The body in pieces, sent one after the other, as one answer.
+    void SendResponse(const char* status, const char* contentType, std::span<const std::string_view> body);
     void SendErrorPage(const char* status, const char* message);
     // The answer to anything that went wrong inside the extension itself.
     void SendInternalError();

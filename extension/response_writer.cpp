@@ -66,15 +66,23 @@ void WriteHeaderBlock(HeaderText& block, DWORD statusNumber, const char* content
 
 void RequestContext::SendResponse(const char* status, const char* contentType, std::string_view body)
 {
+    SendResponse(status, contentType, std::span<const std::string_view>(&body, 1));
+}
+
+void RequestContext::SendResponse(const char* status, const char* contentType, std::span<const std::string_view> body)
+{
+    uint64_t bodyLength = 0;
+    for (std::string_view piece : body)
+        bodyLength += piece.size();
     // WriteClient takes a 32-bit count; a body it cannot carry whole is not sent cut short.
-    if (body.size() > UINT32_MAX) {
+    if (bodyLength > UINT32_MAX) {
         SendInternalError();
         return;
     }
 
     DWORD statusNumber = StatusNumber(status);
     HeaderText headers;
-    WriteHeaderBlock(headers, statusNumber, contentType, body.size());
+    WriteHeaderBlock(headers, statusNumber, contentType, bodyLength);
     std::string_view block = headers.View();
     headers << std::string_view("", 1); // the host may read the terminating zero too
 
@@ -91,8 +99,12 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
 
     if (EqualsIgnoringAsciiCase(ecb_->lpszMethod ? ecb_->lpszMethod : "", "HEAD"))
         return;
-    DWORD length = static_cast<DWORD>(body.size());
-    ecb_->WriteClient(ecb_->ConnID, const_cast<char*>(body.data()), &length, HSE_IO_SYNC);
+    // Once a write fails the connection is gone; the rest would go nowhere.
+    for (std::string_view piece : body) {
+        DWORD length = static_cast<DWORD>(piece.size());
+        if (!ecb_->WriteClient(ecb_->ConnID, const_cast<char*>(piece.data()), &length, HSE_IO_SYNC))
+            return;
+    }
 }
 
 void RequestContext::SendErrorPage(const char* status, const char* message)

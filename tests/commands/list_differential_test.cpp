@@ -217,7 +217,12 @@ protected:
         ASSERT_TRUE(ReferenceListBody(reference, groups, expected));
         ASSERT_EQ(answer.status, "200 OK") << "seed " << seed;
         ASSERT_EQ(answer.Body(), expected) << "seed " << seed;
+        EXPECT_NE(answer.headers.find("Content-Length: " + std::to_string(expected.size()) + "\r\n"), std::string::npos)
+            << "seed " << seed;
+        writes = answer.writes.size();
     }
+
+    size_t writes = 0; // of the last answer compared
 
     TempDirectory directory;
     FakeUserLibrary library;
@@ -235,6 +240,16 @@ TEST_F(ListDifferential, LargeServersAnswerAsTheReferenceDoes)
 {
     for (uint32_t seed = 10001; seed <= 10006; ++seed)
         Compare(seed, 400, 3000);
+}
+
+// Answers larger than the first piece of the body, which go out in several
+// writes under one Content-Length.
+TEST_F(ListDifferential, AnswersOfSeveralPiecesAnswerAsTheReferenceDoes)
+{
+    for (uint32_t seed = 20001; seed <= 20003; ++seed) {
+        Compare(seed, 3000, 300);
+        EXPECT_GT(writes, 1u) << "seed " << seed;
+    }
 }
 
 } // namespace
