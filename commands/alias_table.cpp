@@ -174,30 +174,20 @@ void ParseLines(AliasText& text, AliasFileReport* report, Add&& add)
     }
 }
 
-// How many bytes of the word are zero: exact, each counted as a one in its
-// high bit, which a multiplication adds up.
-uint64_t ZeroBytes(uint64_t word)
+size_t Occurrences(const char* begin, const char* end, char byte)
 {
-    uint64_t nonZero = ((word & ~kHighBits) + ~kHighBits) | word;
-    return ((~nonZero & kHighBits) >> 7) * kEveryByte >> 56;
+    size_t count = 0;
+    for (const char* at = begin; (at = static_cast<const char*>(memchr(at, byte, end - at))); ++at)
+        ++count;
+    return count;
 }
 
 // An entry takes a line of its own and an "=" in it: a bound on the entries
 // that neither blank lines nor a line of many "=" inflate.
 size_t MostEntries(const AliasText& text)
 {
-    const char* bytes = text.bytes.get();
-    size_t lines = 1, equals = 0, at = 0;
-    for (; at + 8 <= text.length; at += 8) {
-        uint64_t word = LoadWord(bytes + at, 8);
-        lines += ZeroBytes(word ^ ('\n' * kEveryByte));
-        equals += ZeroBytes(word ^ ('=' * kEveryByte));
-    }
-    for (; at < text.length; ++at) {
-        lines += bytes[at] == '\n';
-        equals += bytes[at] == '=';
-    }
-    return std::min(lines, equals);
+    const char* end = text.bytes.get() + text.length;
+    return std::min(Occurrences(text.bytes.get(), end, '\n') + 1, Occurrences(text.bytes.get(), end, '='));
 }
 
 AliasTable SortedTable(AliasText text, AliasFileReport* report)
@@ -219,11 +209,14 @@ uint32_t HashOf(std::string_view text)
     constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
     uint64_t hash = text.size();
     size_t at = 0;
-    for (; at + 8 <= text.size(); at += 8) {
+    for (; at + 8 < text.size(); at += 8) {
         hash = (hash ^ LoadWord(text.data() + at, 8)) * kMultiplier;
         hash ^= hash >> 32;
     }
-    hash = (hash ^ LoadWord(text.data() + at, text.size() - at)) * kMultiplier;
+    // The last word ends where the text ends, overlapping the one before.
+    uint64_t last = text.size() >= 8 ? LoadWord(text.data() + text.size() - 8, 8)
+                                     : LoadWord(text.data() + at, text.size() - at);
+    hash = (hash ^ last) * kMultiplier;
     hash ^= hash >> 29;
     hash *= 0xBF58476D1CE4E5B9u;
     return static_cast<uint32_t>(hash >> 32);
@@ -397,11 +390,18 @@ void LowerCase(char* text, size_t length)
         uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kEveryByte;
         return word | ((atLeastA ^ aboveZ) & ~word & kHighBits) >> 2;
     };
-    size_t at = 0;
-    for (; at + 8 <= length; at += 8) {
+    if (length < 8) {
+        for (size_t at = 0; at < length; ++at)
+            text[at] = AsciiLower(text[at]);
+        return;
+    }
+    // The last word ends where the text ends and may cover bytes of the word
+    // before, which lower-casing twice leaves as they are. It is read before
+    // anything is written, so that no read waits on a write it overlaps.
+    uint64_t last = lower(LoadWord(text + length - 8, 8));
+    for (size_t at = 0; at + 8 < length; at += 8) {
         uint64_t word = lower(LoadWord(text + at, 8));
         memcpy(text + at, &word, 8);
     }
-    for (; at < length; ++at)
-        text[at] = AsciiLower(text[at]);
+    memcpy(text + length - 8, &last, 8);
 }
