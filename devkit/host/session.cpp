@@ -275,6 +275,10 @@ private:
         beast::error_code error;
         if constexpr (kTls) {
             if (Tcp().socket().is_open()) {
+                // The host's close_notify goes out, and the connection closes
+                // without waiting for the client's: the answer is complete,
+                // and TLS asks no more of the side that closes.
+                SSL_set_shutdown(stream_.native_handle(), SSL_RECEIVED_SHUTDOWN);
                 Tcp().expires_after(host_.timeout);
                 co_await stream_.async_shutdown(asio::redirect_error(asio::use_awaitable, error));
             }

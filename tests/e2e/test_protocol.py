@@ -2,6 +2,7 @@
 gives itself to requests that never reach the extension."""
 
 import re
+import socket
 import subprocess
 import unittest
 
@@ -86,6 +87,21 @@ class ExtensionAnswers(unittest.TestCase):
             sock.sendall(body)
             answer = devhost.read_until_closed(sock)
         self.assertTrue(answer.startswith(b"HTTP/1.1 200 OK\r\n"), answer)
+        self.assertTrue(answer.endswith(SUCCEEDED), answer)
+
+    def test_answer_ends_with_close_notify_while_the_client_still_listens(self):
+        # The host closes without waiting for the client's close_notify; its
+        # own still comes first, so that a client can tell the end of the
+        # answer from a cut connection.
+        body = AUTH_ANN.encode()
+        headers = "".join(f"{name}: {value}\r\n" for name, value in form_headers().items())
+        raw = socket.create_connection(("127.0.0.1", host.https_port), timeout=30)
+        with devhost.unverified_context().wrap_socket(raw, suppress_ragged_eofs=False) as sock:
+            sock.sendall(f"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: {len(body)}\r\n"
+                         f"{headers}\r\n".encode() + body)
+            answer = b""
+            while chunk := sock.recv(65536):
+                answer += chunk
         self.assertTrue(answer.endswith(SUCCEEDED), answer)
 
 
