@@ -3,6 +3,7 @@ gives itself to requests that never reach the extension."""
 
 import re
 import socket
+import ssl
 import subprocess
 import unittest
 
@@ -95,8 +96,10 @@ class ExtensionAnswers(unittest.TestCase):
         # answer from a cut connection.
         body = AUTH_ANN.encode()
         headers = "".join(f"{name}: {value}\r\n" for name, value in form_headers().items())
+        context = devhost.unverified_context()
+        context.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF
         raw = socket.create_connection(("127.0.0.1", host.https_port), timeout=30)
-        with devhost.unverified_context().wrap_socket(raw, suppress_ragged_eofs=False) as sock:
+        with context.wrap_socket(raw, suppress_ragged_eofs=False) as sock:
             sock.sendall(f"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: {len(body)}\r\n"
                          f"{headers}\r\n".encode() + body)
             answer = b""
