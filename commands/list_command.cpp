@@ -207,38 +207,59 @@ size_t ExpectedBodySize(const AliasIndex& aliases)
     return 64 * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
 }
 
+// A listed account between the library's answers and its place in the body.
+struct ListedAccount {
+    char address[kEmailBufferSize + 1]; // lower-cased
+    size_t length;
+    char fullNameBytes[kUtf8NameSize + 1];
+    std::string_view fullName;
+    AliasIndex::Lookup lookup;
+};
+
 // The JSON array of every listed account; false when the library cannot
 // start a search or the answer outgrows what a response can carry. The
 // search is ended before the answer goes out.
+//
+// Each account is written one account late: its entries in the alias index
+// are asked for as soon as its address is known, and by the time it is
+// written the library's work on the next account has hidden the wait for
+// them, which on a large index is a trip to memory each.
 bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyPieces& body)
 {
     AccountSearch search;
     if (!search.Started())
         return false;
     body.Append("[");
+    ListedAccount accounts[2];
+    ListedAccount* waiting = nullptr;
     bool anyWritten = false;
-    do {
-        char address[kEmailBufferSize + 1] = {};
-        gUserLibrary.VL_GetEmail(search.Current(), address);
-        size_t length = strlen(address);
-        char lowered[kEmailBufferSize + 1];
-        memcpy(lowered, address, length + 1);
-        LowerCase(lowered, length);
-        // The lookup starts before the library's own work on the account,
-        // which hides the wait for the alias index behind it.
-        AliasIndex::Lookup lookup = aliases.Locate({lowered, length});
-        if (!IsListed(address, groups))
-            continue;
-        aliases.FetchEntries(lookup);
-        char fullName[kUtf8NameSize + 1];
-        std::string_view name = ReadFullNameAsUtf8(search.Current(), fullName);
+    auto write = [&](const ListedAccount& account) {
         if (anyWritten)
             body.Append(",");
-        AppendAccount(body, {lowered, length}, name, aliases, lookup);
+        AppendAccount(body, {account.address, account.length}, account.fullName, aliases, account.lookup);
         anyWritten = true;
+    };
+    do {
+        ListedAccount& account = waiting == &accounts[0] ? accounts[1] : accounts[0];
+        char address[kEmailBufferSize + 1] = {};
+        gUserLibrary.VL_GetEmail(search.Current(), address);
+        account.length = strlen(address);
+        memcpy(account.address, address, account.length + 1);
+        LowerCase(account.address, account.length);
+        account.lookup = aliases.Locate({account.address, account.length});
+        bool listed = IsListed(address, groups);
+        if (listed) {
+            aliases.FetchEntries(account.lookup);
+            account.fullName = ReadFullNameAsUtf8(search.Current(), account.fullNameBytes);
+        }
+        if (waiting)
+            write(*waiting);
+        waiting = listed ? &account : nullptr;
         if (body.Size() > UINT32_MAX)
             return false;
     } while (search.Next());
+    if (waiting)
+        write(*waiting);
     body.Append("\r\n]\r\n");
     return true;
 }
