@@ -11,9 +11,10 @@ namespace {
 
 constexpr size_t kLineLimit = 511;
 constexpr size_t kFirstRead = 64 * 1024;
-// Positions in the text are 32-bit, and UINT32_MAX marks a free slot. As
-// each entry takes two bytes at least, "=" and a line end, so many bytes
-// hold fewer than 2^31 entries, and the index's slots stay countable in 32 bits.
+// Positions in the text are 32-bit, and UINT32_MAX marks a free slot. Each
+// entry takes two bytes at least, an "=" and a line end, so a text this long
+// holds at most 2^31 entries, and the index's slots, twice as many, stay
+// countable in 32 bits.
 constexpr size_t kLongestText = UINT32_MAX;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
 constexpr char kEndOfFile = 0x1A;

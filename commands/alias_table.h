@@ -59,8 +59,8 @@ bool operator==(const AliasTable& a, const AliasTable& b);
 // target: built in one pass, so that looking up every account of a listing
 // costs time in proportion to the accounts and the aliases.
 //
-// The entries are themselves the slots of an open-addressing table, twice as
-// many slots as lines. An entry goes into the first free slot from its
+// The entries are themselves the slots of an open-addressing table, with
+// twice as many slots as the file has room for entries. An entry goes into the first free slot from its
 // target's home on, so walking from the home to the next free slot meets a
 // target's entries in file order; entries of other targets met on the way
 // are told apart by their hash, then by their text.

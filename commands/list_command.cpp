@@ -131,7 +131,7 @@ private:
     }
 
     // Growing by a quarter of the whole, from at least 64 KiB, the pieces
-    // pass the 4 GiB that an answer may hold long before they run out.
+    // pass the 4 GiB that an answer may hold after some fifty of them.
     void StartPiece(size_t count)
     {
         if (count_ == kMostPieces)
@@ -146,7 +146,7 @@ private:
         ++count_;
     }
 
-    static constexpr size_t kMostPieces = 48;
+    static constexpr size_t kMostPieces = 64;
     size_t firstSize_;
     std::unique_ptr<char[]> pieces_[kMostPieces];
     std::string_view views_[kMostPieces];
