@@ -21,7 +21,7 @@ LAY_OUT = os.path.join(REPOSITORY, "devkit", "sample", "lay-out.sh")
 ADMIN = ("admin@example.com", "admin-pass")
 
 # Set from the command line by main().
-PATHS = argparse.Namespace(host=None, extension=None, userlib=None, probe=None)
+PATHS = argparse.Namespace(host=None, extension=None, userlib=None, probe=None, freed_secret_probe=None)
 
 
 def main():
@@ -31,6 +31,7 @@ def main():
     parser.add_argument("--extension", required=True)
     parser.add_argument("--userlib")
     parser.add_argument("--probe")
+    parser.add_argument("--freed-secret-probe")
     known, rest = parser.parse_known_args()
     for name, value in vars(known).items():
         setattr(PATHS, name, value)
@@ -54,8 +55,9 @@ def run_host(arguments, registry, timeout=60):
 class DevHost:
     """A running host serving the sample over HTTPS and plain HTTP, on ports of its choosing."""
 
-    def __init__(self, *extra_arguments, extension=None, prepare_sample=None):
-        """prepare_sample, when given, may change the laid-out sample before the host starts."""
+    def __init__(self, *extra_arguments, extension=None, prepare_sample=None, environment=None):
+        """prepare_sample, when given, may change the laid-out sample before the host starts;
+        environment adds variables to the host's."""
         self.directory = tempfile.TemporaryDirectory(prefix="devhost-e2e-")
         root = self.directory.name
         self.sample = os.path.join(root, "sample")
@@ -67,7 +69,7 @@ class DevHost:
         arguments = [PATHS.host, "--extension", extension or PATHS.extension, "--listen", "127.0.0.1:0",
                      "--http-listen", "127.0.0.1:0", "--state-dir", os.path.join(root, "state"),
                      *extra_arguments]
-        environment = dict(os.environ, VELMORA_REGISTRY_FILE=registry)
+        environment = dict(os.environ, VELMORA_REGISTRY_FILE=registry, **(environment or {}))
         with open(self.log_path, "w") as log:
             self.process = subprocess.Popen(arguments, env=environment, stdout=log, stderr=subprocess.PIPE,
                                             text=True, errors="replace")
