@@ -1,7 +1,7 @@
 // The open connections' count: a cap on their number in all and on the
 // number one client address may hold, so that no single client can take
-// every slot. Safe from any thread: a connection is admitted on the
-// accepting thread and ends on its network thread.
+// every slot. Safe from any thread: each network thread admits and ends
+// its own connections.
 #pragma once
 
 #include <boost/asio/ip/address.hpp>

@@ -18,13 +18,13 @@ int Run(const Options& options)
     ExtensionModule extension(options.extension);
     std::cerr << "isapi-devhost: started " << extension.Start() << std::endl;
 
-    // This thread accepts connections and waits for the signals; the
-    // connections themselves live on the server's network threads.
-    boost::asio::io_context acceptorIo(1);
+    // This thread waits for the signals; the connections, their accepting
+    // included, live on the server's network threads.
+    boost::asio::io_context signalsIo(1);
     boost::asio::thread_pool workers(options.threads);
-    Server server(acceptorIo, options, extension, workers);
+    Server server(options, extension, workers);
 
-    boost::asio::signal_set signals(acceptorIo, SIGINT, SIGTERM);
+    boost::asio::signal_set signals(signalsIo, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code& error, int) {
         if (error)
             return;
@@ -33,7 +33,7 @@ int Run(const Options& options)
     });
     server.Start();
 
-    acceptorIo.run();
+    signalsIo.run();
     server.Join();
     workers.join();
     return 0;

@@ -4,6 +4,7 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -51,20 +52,29 @@ tcp::endpoint EndpointOf(const ListenAddress& address)
     return {ip, address.port};
 }
 
-void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* scheme)
+// Every network thread listens on the same address, each with a socket of
+// its own, and the kernel spreads the connections over them: a connection
+// is accepted on the thread it will live on. The first socket takes the
+// address asked for, a port of the system's choosing included; the others
+// join it there.
+using ReusePort = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
+
+void Listen(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, const ListenAddress& address)
 {
-    tcp::endpoint endpoint = EndpointOf(address);
     try {
         acceptor.open(endpoint.protocol());
         acceptor.set_option(tcp::acceptor::reuse_address(true));
+        acceptor.set_option(ReusePort(true));
         acceptor.bind(endpoint);
         acceptor.listen(asio::socket_base::max_listen_connections);
     } catch (const boost::system::system_error& error) {
         throw std::runtime_error("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
                                  error.code().message());
     }
+}
 
-    tcp::endpoint bound = acceptor.local_endpoint();
+void SayWhereListening(const tcp::endpoint& bound, const char* scheme)
+{
     std::string host = bound.address().to_string();
     if (bound.address().is_v6())
         host = "[" + host + "]";
@@ -73,13 +83,10 @@ void Listen(tcp::acceptor& acceptor, const ListenAddress& address, const char* s
 
 } // namespace
 
-Server::Server(asio::io_context& acceptorIo, const Options& options, const ExtensionModule& extension,
-               asio::thread_pool& workers)
-    : acceptorIo_(acceptorIo), options_(options), tls_(MakeTlsContext(options)),
-      tracker_(kConnectionLimit, options.clientConnections),
+Server::Server(const Options& options, const ExtensionModule& extension, asio::thread_pool& workers)
+    : options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit, options.clientConnections),
       host_{extension, workers, options.readAhead, options.maxBody, options.headTimeout, options.timeout,
-            DirectoryOf(options.extension)},
-      httpsAcceptor_(acceptorIo)
+            DirectoryOf(options.extension)}
 {
     for (unsigned i = 0; i < options.networkThreads; ++i)
         networkThreads_.push_back(std::make_unique<NetworkThread>());
@@ -87,22 +94,37 @@ Server::Server(asio::io_context& acceptorIo, const Options& options, const Exten
 
 void Server::Start()
 {
-    Listen(httpsAcceptor_, options_.https, "https");
-    asio::co_spawn(acceptorIo_, Accept(httpsAcceptor_, true), asio::detached);
-    if (options_.http) {
-        httpAcceptor_.emplace(acceptorIo_);
-        Listen(*httpAcceptor_, *options_.http, "http");
-        asio::co_spawn(acceptorIo_, Accept(*httpAcceptor_, false), asio::detached);
+    // Every listener is bound before any accepts, so that a listener that
+    // cannot be bound leaves nothing running to undo.
+    OpenListeners(options_.https, true);
+    if (options_.http)
+        OpenListeners(*options_.http, false);
+    for (const std::unique_ptr<Listener>& listener : listeners_)
+        asio::co_spawn(listener->thread.Io(), Accept(*listener), asio::detached);
+}
+
+void Server::OpenListeners(const ListenAddress& address, bool https)
+{
+    tcp::endpoint endpoint = EndpointOf(address);
+    for (const std::unique_ptr<NetworkThread>& thread : networkThreads_) {
+        listeners_.push_back(std::make_unique<Listener>(*thread, https));
+        Listener& listener = *listeners_.back();
+        Listen(listener.acceptor, endpoint, address);
+        endpoint = listener.acceptor.local_endpoint();
     }
+    SayWhereListening(endpoint, https ? "https" : "http");
 }
 
 void Server::Stop()
 {
-    assert(acceptorIo_.get_executor().running_in_this_thread() && "the listeners belong to the accepting thread");
-    boost::system::error_code ignored;
-    httpsAcceptor_.close(ignored);
-    if (httpAcceptor_)
-        httpAcceptor_->close(ignored);
+    // Each listener closes on its own thread, before that thread's
+    // connections learn that the host stops.
+    for (const std::unique_ptr<Listener>& listener : listeners_) {
+        asio::post(listener->thread.Io(), [&acceptor = listener->acceptor] {
+            boost::system::error_code ignored;
+            acceptor.close(ignored);
+        });
+    }
     for (const std::unique_ptr<NetworkThread>& thread : networkThreads_)
         thread->Stop();
 }
@@ -113,27 +135,17 @@ void Server::Join()
         thread->Join();
 }
 
-NetworkThread& Server::NextNetworkThread()
+asio::awaitable<void> Server::Accept(Listener& listener)
 {
-    NetworkThread& thread = *networkThreads_[nextNetworkThread_];
-    nextNetworkThread_ = (nextNetworkThread_ + 1) % networkThreads_.size();
-    return thread;
-}
-
-asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
-{
+    NetworkThread& network = listener.thread;
     for (;;) {
-        assert(acceptorIo_.get_executor().running_in_this_thread() && "the listeners belong to the accepting thread");
-        // The socket is made on the network thread it will live on; until
-        // its session starts there, only this loop holds it.
-        NetworkThread& network = NextNetworkThread();
+        assert(network.IsCurrent() && "a listener belongs to the network thread it accepts for");
         boost::system::error_code error;
-        tcp::socket socket =
-            co_await acceptor.async_accept(network.Io(), asio::redirect_error(asio::use_awaitable, error));
-        if (!acceptor.is_open())
+        tcp::socket socket = co_await listener.acceptor.async_accept(asio::redirect_error(asio::use_awaitable, error));
+        if (!listener.acceptor.is_open())
             co_return;
         if (error) {
-            asio::steady_timer pause(acceptorIo_, kAcceptRetryPause);
+            asio::steady_timer pause(network.Io(), kAcceptRetryPause);
             co_await pause.async_wait(asio::use_awaitable);
             continue;
         }
@@ -149,7 +161,7 @@ asio::awaitable<void> Server::Accept(tcp::acceptor& acceptor, bool https)
         // The answer goes out in a few writes; Nagle's algorithm would hold
         // the last back until the client's delayed ACK.
         socket.set_option(tcp::no_delay(true), error);
-        if (https)
+        if (listener.https)
             asio::co_spawn(network.Io(), ServeHttps(std::move(socket), tls_, host_, network, std::move(*registration)),
                            asio::detached);
         else

@@ -1,6 +1,6 @@
-// The listeners, HTTPS and plain HTTP when asked for, on the accepting
-// thread; each accepted connection becomes a session on one of the network
-// threads, taken in turn.
+// The listeners, HTTPS and plain HTTP when asked for, one of each on every
+// network thread; each accepted connection becomes a session on the thread
+// that accepted it.
 #pragma once
 
 #include "devkit/host/connection_tracker.h"
@@ -11,34 +11,39 @@
 #include <boost/asio/io_context.hpp>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 class Server {
 public:
-    // Accepts on the thread that runs acceptorIo; starts the network threads.
-    Server(boost::asio::io_context& acceptorIo, const Options& options, const ExtensionModule& extension,
-           boost::asio::thread_pool& workers);
+    // Starts the network threads.
+    Server(const Options& options, const ExtensionModule& extension, boost::asio::thread_pool& workers);
 
     // Binds the listeners, says on stderr where they listen, and starts accepting.
     void Start();
-    // On the accepting thread: stops accepting; connections end once their
-    // current request is answered.
+    // From any thread: stops accepting; connections end once their current
+    // request is answered.
     void Stop();
     // Waits until every connection has ended and the network threads with them.
     void Join();
 
 private:
-    boost::asio::awaitable<void> Accept(boost::asio::ip::tcp::acceptor& acceptor, bool https);
-    NetworkThread& NextNetworkThread();
+    // One listening socket, on the network thread whose connections it accepts.
+    struct Listener {
+        Listener(NetworkThread& on, bool isHttps) : thread(on), acceptor(on.Io()), https(isHttps) {}
+        NetworkThread& thread;
+        boost::asio::ip::tcp::acceptor acceptor;
+        bool https;
+    };
 
-    boost::asio::io_context& acceptorIo_;
+    void OpenListeners(const ListenAddress& address, bool https);
+    boost::asio::awaitable<void> Accept(Listener& listener);
+
     const Options& options_;
     boost::asio::ssl::context tls_;
     ConnectionTracker tracker_;
     HostContext host_;
-    boost::asio::ip::tcp::acceptor httpsAcceptor_;
-    std::optional<boost::asio::ip::tcp::acceptor> httpAcceptor_;
     std::vector<std::unique_ptr<NetworkThread>> networkThreads_;
-    std::size_t nextNetworkThread_ = 0;
+    // After the threads, so that the listeners go first: they are idle by
+    // then, closed by Stop() or never started.
+    std::vector<std::unique_ptr<Listener>> listeners_;
 };
