@@ -13,6 +13,7 @@
 #include "bench/server_data.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct GeneratedAccount {
@@ -37,3 +38,8 @@ inline constexpr char kGeneratedAccountsKey[] = "GeneratedAccounts";
 // Writes the registry, main settings, alias and extension settings files for
 // the library in libraryDirectory into directory.
 ServerData WriteGeneratedServer(const std::string& directory, size_t accounts, const std::string& libraryDirectory);
+
+// Writes a server of this many accounts into folder, for the lock-free
+// stand-in of flat_userlib/, and loads the extension against it; none, said
+// on stderr, when GetExtensionVersion refuses it.
+std::optional<ServerData> LoadGeneratedServer(const std::string& folder, size_t accounts);

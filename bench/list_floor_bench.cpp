@@ -125,15 +125,11 @@ double Median(std::vector<double> values)
 // False when the data set cannot be loaded or the listing is not the one expected.
 bool Measure(size_t accounts, const Options& options, const TempDirectory& directory)
 {
-    std::string folder = directory.File(std::to_string(accounts));
-    std::filesystem::create_directories(folder);
-    ServerData data = WriteGeneratedServer(folder, accounts, FLAT_USER_LIBRARY_DIR);
-    if (!LoadExtensionFor(data)) {
-        fprintf(stderr, "GetExtensionVersion refused the data set of %zu accounts\n", accounts);
+    std::optional<ServerData> data = LoadGeneratedServer(directory.File(std::to_string(accounts)), accounts);
+    if (!data)
         return false;
-    }
     BareHost host(kCallerAddress, kCallerPassword, "cmd=list");
-    FloorInput floor{data.aliasFile, {"Sales", "Support"}, {}};
+    FloorInput floor{data->aliasFile, {"Sales", "Support"}, {}};
     host.Run(&floor.body);
     if (strcmp(host.Status(), "200 OK") != 0 || Occurrences(floor.body, "\"userName\"") != ListedAccounts(accounts)) {
         fprintf(stderr, "the listing of %zu accounts is not the one generated\n", accounts);
@@ -160,7 +156,7 @@ bool Measure(size_t accounts, const Options& options, const TempDirectory& direc
     double listSeconds = Median(list), floorSeconds = Median(bare);
     printf("%9zu accounts  body %10zu B  alias file %10ju B  list %9.3f ms (%6.1f ns/account)  "
            "floor %9.3f ms (%6.1f ns/account)  list/floor %.2f%s\n",
-           accounts, floor.body.size(), static_cast<uintmax_t>(std::filesystem::file_size(data.aliasFile)),
+           accounts, floor.body.size(), static_cast<uintmax_t>(std::filesystem::file_size(data->aliasFile)),
            listSeconds * 1e3, listSeconds * 1e9 / accounts, floorSeconds * 1e3, floorSeconds * 1e9 / accounts,
            listSeconds / floorSeconds, kept ? "" : " ");
     fflush(stdout);

@@ -173,13 +173,9 @@ namespace {
 
 bool Probe(size_t accounts, const TempDirectory& directory)
 {
-    std::string folder = directory.File(std::to_string(accounts));
-    std::filesystem::create_directories(folder);
-    ServerData data = WriteGeneratedServer(folder, accounts, FLAT_USER_LIBRARY_DIR);
-    if (!LoadExtensionFor(data)) {
-        fprintf(stderr, "GetExtensionVersion refused the data set of %zu accounts\n", accounts);
+    std::optional<ServerData> data = LoadGeneratedServer(directory.File(std::to_string(accounts)), accounts);
+    if (!data)
         return false;
-    }
     BareHost host(kCallerAddress, kCallerPassword, "cmd=list");
     host.Run(); // the first request may fill caches of the runtime; it is not counted
 
@@ -191,7 +187,7 @@ bool Probe(size_t accounts, const TempDirectory& directory)
         fprintf(stderr, "the list of %zu accounts answered %s\n", accounts, host.Status());
         return false;
     }
-    size_t aliasFile = std::filesystem::file_size(data.aliasFile);
+    size_t aliasFile = std::filesystem::file_size(data->aliasFile);
     printf("%9zu accounts  body %10zu B  alias file %10zu B  allocations %8zu  peak extra heap %11zu B  "
            "peak / (body + alias file) %.2f\n",
            accounts, host.BodyLength(), aliasFile, gAllocations, gPeak,
