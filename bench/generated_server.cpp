@@ -1,9 +1,5 @@
 #include "bench/generated_server.h"
 
-#include "bench/loaded_extension.h"
-
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -68,16 +64,5 @@ ServerData WriteGeneratedServer(const std::string& directory, size_t accounts, c
     data.registryFile = Write(directory, "registry.reg",
                               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Norvane\\Velmora]\r\n\"AppPath\"=\"" +
                                   libraryDirectory + "\"\r\n\"IniPath\"=\"" + mainSettings + "\"\r\n");
-    return data;
-}
-
-std::optional<ServerData> LoadGeneratedServer(const std::string& folder, size_t accounts)
-{
-    std::filesystem::create_directories(folder);
-    ServerData data = WriteGeneratedServer(folder, accounts, FLAT_USER_LIBRARY_DIR);
-    if (!LoadExtensionFor(data)) {
-        fprintf(stderr, "GetExtensionVersion refused the data set of %zu accounts\n", accounts);
-        return std::nullopt;
-    }
     return data;
 }
