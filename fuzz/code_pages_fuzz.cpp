@@ -206,8 +206,9 @@ void CheckUtf16(const Units& units, const std::vector<int>& byteOf)
     if (WellFormedUtf8(utf8) != WithLoneSurrogatesReplaced(units))
         FuzzFailure("UTF-16 did not become well-formed UTF-8 of the same characters");
     BOOL usedDefault = FALSE;
-    if (WideCharToMultiByte(CP_UTF8, 0, units.data(), Length(units.size()), nullptr, 0, nullptr, &usedDefault) != 0)
-        FuzzFailure("UTF-8 accepted a used-default flag");
+    bool replaced = WithLoneSurrogatesReplaced(units) != units;
+    if (!units.empty() && (FromUtf16(CP_UTF8, 0, units, "*", &usedDefault) != utf8 || (usedDefault != FALSE) != replaced))
+        FuzzFailure("UTF-8 used the default character, or its flag missed a lone surrogate");
 
     for (const char* defaultChar : {static_cast<const char*>(nullptr), "*"}) {
         usedDefault = FALSE;

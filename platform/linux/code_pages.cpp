@@ -1,5 +1,7 @@
 #include "platform/linux/code_pages.h"
 
+#include "platform/linux/last_error.h"
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -38,6 +40,13 @@ private:
     int capacity_;
     int count_ = 0;
 };
+
+// A failed conversion returns 0 and says why in the thread's last error.
+int Fail(DWORD error)
+{
+    SetLastError(error);
+    return 0;
+}
 
 bool ValidArguments(const void* source, int sourceLength, const void* target, int targetLength)
 {
@@ -141,11 +150,11 @@ int Utf8ToUtf16(DWORD flags, const unsigned char* source, int length, Output<WCH
         char32_t value = DecodeUtf8(position, end);
         if (value == kInvalid) {
             if (flags & MB_ERR_INVALID_CHARS)
-                return 0;
+                return Fail(ERROR_NO_UNICODE_TRANSLATION);
             value = kReplacement;
         }
         if (!PutUtf16(output, value))
-            return 0;
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     return output.count();
 }
@@ -154,22 +163,24 @@ int Windows1252ToUtf16(const unsigned char* source, int length, Output<WCHAR>& o
 {
     for (int index = 0; index < length; ++index)
         if (!output.Put(FromWindows1252(source[index])))
-            return 0;
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
     return output.count();
 }
 
-// A lone surrogate has no UTF-8 form of its own and becomes U+FFFD.
-int Utf16ToUtf8(const WCHAR* source, int length, Output<char>& output)
+// A lone surrogate has no UTF-8 form of its own and becomes U+FFFD, which
+// counts as a default character used.
+int Utf16ToUtf8(const WCHAR* source, int length, Output<char>& output, BOOL& usedDefault)
 {
+    usedDefault = FALSE;
     for (int index = 0; index < length; ++index) {
         char32_t value = source[index];
         bool high = value >= 0xD800 && value <= 0xDBFF;
         if (high && index + 1 < length && source[index + 1] >= 0xDC00 && source[index + 1] <= 0xDFFF)
             value = 0x10000 + ((value - 0xD800) << 10) + (source[++index] - 0xDC00);
         else if (value >= 0xD800 && value <= 0xDFFF)
-            value = kReplacement;
+            value = kReplacement, usedDefault = TRUE;
         if (!PutUtf8(output, value))
-            return 0;
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     return output.count();
 }
@@ -190,7 +201,7 @@ int Utf16ToWindows1252(const WCHAR* source, int length, LPCCH defaultChar, LPBOO
             byte = static_cast<unsigned char>(substitute);
         }
         if (!output.Put(static_cast<char>(byte)))
-            return 0;
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     return output.count();
 }
@@ -201,7 +212,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH source, int sourceLeng
                         int targetLength)
 {
     if (!ValidArguments(source, sourceLength, target, targetLength) || (codePage != CP_ACP && codePage != CP_UTF8))
-        return 0;
+        return Fail(ERROR_INVALID_PARAMETER);
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
     int length = SourceLength(source, sourceLength);
     Output<WCHAR> output(target, targetLength);
@@ -213,16 +224,16 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH source, int sourceLength, L
                         LPCCH defaultChar, LPBOOL usedDefaultChar)
 {
     if (!ValidArguments(source, sourceLength, target, targetLength))
-        return 0;
+        return Fail(ERROR_INVALID_PARAMETER);
     int length = SourceLength(source, sourceLength);
     Output<char> output(target, targetLength);
     if (codePage == CP_UTF8) {
-        // UTF-8 can encode every character, so Windows rejects asking for a default.
-        if (defaultChar || usedDefaultChar)
-            return 0;
-        return Utf16ToUtf8(source, length, output);
+        // The only default UTF-8 ever needs is U+FFFD: a default character
+        // asked for goes unused.
+        BOOL ignored;
+        return Utf16ToUtf8(source, length, output, usedDefaultChar ? *usedDefaultChar : ignored);
     }
     if (codePage == CP_ACP)
         return Utf16ToWindows1252(source, length, defaultChar, usedDefaultChar, output);
-    return 0;
+    return Fail(ERROR_INVALID_PARAMETER);
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -249,6 +251,65 @@ TEST(CodePageLengths, ZeroAsksForTheSizeAndTooSmallFails)
     usedDefault = FALSE;
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, bytes, 4, nullptr, &usedDefault), 0);
     EXPECT_TRUE(usedDefault);
+}
+
+// A conversion that fails returns 0 and says why in the thread's last error.
+TEST(CodePageErrors, AFailureSaysWhyInTheLastError)
+{
+    const WCHAR source[] = {'a', 'b', 'c', 'd', 'e', 'f'};
+    WCHAR wide[4];
+    char bytes[4];
+    const struct {
+        const char* name;
+        std::function<int()> convert;
+        DWORD error;
+    } cases[] = {
+        {"UTF-8 into too few units", [&] { return MultiByteToWideChar(CP_UTF8, 0, "abcdef", 6, wide, 4); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"ANSI into too few units", [&] { return MultiByteToWideChar(CP_ACP, 0, "abcdef", 6, wide, 4); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"UTF-16 into too few UTF-8 bytes",
+         [&] { return WideCharToMultiByte(CP_UTF8, 0, source, 6, bytes, 4, nullptr, nullptr); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"UTF-16 into too few ANSI bytes",
+         [&] { return WideCharToMultiByte(CP_ACP, 0, source, 6, bytes, 4, nullptr, nullptr); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"invalid UTF-8 refused",
+         [&] { return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, wide, 4); },
+         ERROR_NO_UNICODE_TRANSLATION},
+        {"no source", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, 3, wide, 4); }, ERROR_INVALID_PARAMETER},
+        {"an empty source", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4); },
+         ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SetLastError(0);
+        EXPECT_EQ(c.convert(), 0) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+    }
+}
+
+// UTF-8 never uses a default character asked for; the flag tells whether a
+// lone surrogate became U+FFFD.
+TEST(CodePageErrors, Utf8FlagsOnlyALoneSurrogateAsADefaultUsed)
+{
+    const struct {
+        std::vector<WCHAR> units;
+        std::string bytes;
+        BOOL usedDefault;
+    } cases[] = {
+        {{'a', 0xE9}, "a\xC3\xA9", FALSE},
+        {{'a', 0xD83D, 0xDE00}, "a\xF0\x9F\x98\x80", FALSE},
+        {{'a', 0xD800, 'b'}, "a\xEF\xBF\xBD" "b", TRUE},
+        {{'a', 0xDC00}, "a\xEF\xBF\xBD", TRUE},
+    };
+    for (const auto& c : cases) {
+        char bytes[16];
+        BOOL usedDefault = !c.usedDefault;
+        int count = WideCharToMultiByte(CP_UTF8, 0, c.units.data(), static_cast<int>(c.units.size()), bytes, 16, "?",
+                                        &usedDefault);
+        EXPECT_EQ(std::string(bytes, static_cast<size_t>(std::max(count, 0))), c.bytes);
+        EXPECT_EQ(usedDefault, c.usedDefault) << c.bytes;
+    }
 }
 
 } // namespace
