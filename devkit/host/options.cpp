@@ -27,9 +27,10 @@ path, goes to the extension's HttpExtensionProc.
                           ~/.local/state/isapi-devhost)
   --threads N             worker threads calling HttpExtensionProc
                           concurrently (default: number of cores)
-  --network-threads N     threads that carry the connections, TLS included;
-                          each connection stays on one of them, taken in
-                          turn (default: number of cores)
+  --network-threads N     threads that accept and carry the connections, TLS
+                          included; each listens on the same port and keeps
+                          the connections it accepts (default: number of
+                          cores)
   --read-ahead BYTES      how much of a request body is handed over in lpbData;
                           the extension reads the rest with ReadClient
                           (default 49152)
