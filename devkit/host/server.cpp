@@ -59,6 +59,26 @@ tcp::endpoint EndpointOf(const ListenAddress& address)
 // join it there.
 using ReusePort = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
 
+// Sockets that share a port would share it with another program's too, a
+// second host's for one, and split the connections with it unnoticed: a
+// port asked for by number is first bound alone, which fails while anyone
+// listens there.
+void CheckPortIsFree(asio::io_context& io, const tcp::endpoint& endpoint, const ListenAddress& address)
+{
+    if (endpoint.port() == 0)
+        return;
+    tcp::acceptor alone(io);
+    boost::system::error_code error;
+    alone.open(endpoint.protocol(), error);
+    if (!error)
+        alone.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error)
+        alone.bind(endpoint, error);
+    if (error)
+        throw std::runtime_error("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
+                                 error.message());
+}
+
 void Listen(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, const ListenAddress& address)
 {
     try {
@@ -106,6 +126,7 @@ void Server::Start()
 void Server::OpenListeners(const ListenAddress& address, bool https)
 {
     tcp::endpoint endpoint = EndpointOf(address);
+    CheckPortIsFree(networkThreads_.front()->Io(), endpoint, address);
     for (const std::unique_ptr<NetworkThread>& thread : networkThreads_) {
         listeners_.push_back(std::make_unique<Listener>(*thread, https));
         Listener& listener = *listeners_.back();

@@ -35,12 +35,18 @@ class Startup(unittest.TestCase):
                     self.assertNotIn("listening on", finished.stderr)
 
     def test_listener_problems_name_the_address(self):
-        with socket.socket() as taken, tempfile.TemporaryDirectory() as state:
+        with socket.socket() as taken, socket.socket() as shared, tempfile.TemporaryDirectory() as state:
             taken.bind(("127.0.0.1", 0))
             taken.listen()
             port = taken.getsockname()[1]
+            # A listener that would share its port, as another host's does: the host refuses it too.
+            shared.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+            shared.bind(("127.0.0.1", 0))
+            shared.listen()
+            shared_port = shared.getsockname()[1]
             cases = [
                 (f"127.0.0.1:{port}", f"cannot listen on 127.0.0.1:{port}: Address already in use"),
+                (f"127.0.0.1:{shared_port}", f"cannot listen on 127.0.0.1:{shared_port}: Address already in use"),
                 ("localhost:0", "cannot listen on localhost: an IPv4 or IPv6 address is needed"),
             ]
             for address, message in cases:
