@@ -364,23 +364,6 @@ std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_vie
     return {first, last};
 }
 
-void TrimInPlace(char* text)
-{
-    size_t length = strlen(text);
-    while (length > 0 && IsBlank(text[length - 1]))
-        text[--length] = '\0';
-    size_t start = 0;
-    while (IsBlank(text[start]))
-        ++start;
-    if (start > 0)
-        memmove(text, text + start, length - start + 1);
-}
-
-void LowerCaseInPlace(char* text)
-{
-    LowerCase(text, strlen(text));
-}
-
 // Eight bytes at a time: a byte gets 0x20 added when its low seven bits lie
 // in A-Z and its high bit is clear.
 void LowerCase(char* text, size_t length)

@@ -153,10 +153,5 @@ AliasIndex ParseAliasIndex(std::string_view bytes);
 // The run of entries whose target is exactly the address, in file order.
 std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_view address);
 
-// Removes spaces, tabs, CRs and LFs from both ends of a zero-terminated text.
-void TrimInPlace(char* text);
-
-// Lower-cases A-Z of a zero-terminated text, or of the given bytes; no
-// other byte changes.
-void LowerCaseInPlace(char* text);
+// Lower-cases A-Z of the given bytes; no other byte changes.
 void LowerCase(char* text, size_t length);
