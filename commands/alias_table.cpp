@@ -1,5 +1,7 @@
 #include "commands/alias_table.h"
 
+#include "commands/byte_blocks.h"
+
 #include "platform/ascii.h"
 #include "platform/os_calls.h"
 #include "userlib/user_library.h"
@@ -100,13 +102,6 @@ std::string_view Trimmed(std::string_view text)
     return text;
 }
 
-// Trims the text and lower-cases it where it lies in the buffer.
-std::string_view Normalised(char* start, size_t length)
-{
-    std::string_view text = Trimmed({start, length});
-    LowerCase(start + (text.data() - start), text.size());
-    return text;
-}
 
 // The macro can only start at a "$".
 bool HoldsLocalDomainMacro(std::string_view alias)
@@ -134,39 +129,88 @@ void Count(AliasFileReport& report, LineKind kind, bool cutOff)
 // wildcard or macro alias. The line is what text mode reads into a 512-byte
 // buffer: its first 511 bytes, and of those only the bytes before a zero,
 // where the stored text ends.
-LineKind ParseLine(char* line, size_t length, AliasEntry& entry)
+LineKind ParseLine(const char* line, size_t length, bool mayHoldZero, AliasEntry& entry)
 {
-    if (const void* zero = memchr(line, '\0', length))
+    const void* zero = mayHoldZero ? memchr(line, '\0', length) : nullptr;
+    if (zero)
         length = static_cast<size_t>(static_cast<const char*>(zero) - line);
     if (length > 0 && line[0] == '#')
         return LineKind::kComment;
-    char* equals = static_cast<char*>(memchr(line, '=', length));
+    const char* equals = static_cast<const char*>(memchr(line, '=', length));
     if (!equals)
         return LineKind::kWithoutEquals;
     std::string_view alias(line, static_cast<size_t>(equals - line));
     if (alias.find('*') != std::string_view::npos || HoldsLocalDomainMacro(alias))
         return LineKind::kWildcardOrMacro;
-    entry.alias = Normalised(line, alias.size());
-    entry.target = Normalised(equals + 1, length - alias.size() - 1);
+    entry.alias = Trimmed(alias);
+    entry.target = Trimmed({equals + 1, length - alias.size() - 1});
     return LineKind::kEntry;
 }
 
-// Calls add(entry) for each alias line of the text, in file order. A CR
-// directly before an LF belongs to the line end; a lone CR stays.
-template <class Add>
-void ParseLines(AliasText& text, AliasFileReport* report, Add&& add)
+// What one pass over the whole text finds before its lines are parsed.
+struct TextSurvey {
+    size_t lineFeeds = 0;
+    size_t equalsSigns = 0;
+    bool holdsZero = false;
+};
+
+// Lower-cases the whole text where it lies, and counts on the way. Every
+// alias and target is lower-cased anyway, no other byte of the file reaches
+// an answer, and none of the bytes that tell the kinds of line apart is a
+// capital or becomes one.
+TextSurvey LowerCaseAndSurvey(AliasText& text)
 {
+    TextSurvey survey;
     char* at = text.bytes.get();
     char* end = at + text.length;
+    ByteBlock zeros{};
+    while (end - at >= static_cast<ptrdiff_t>(kBlockSize)) {
+        // A lane counts up to 255 blocks before the counts are added up.
+        size_t blocks = std::min<size_t>(static_cast<size_t>(end - at) / kBlockSize, 255);
+        ByteBlock lineFeeds{}, equalsSigns{};
+        for (; blocks > 0; --blocks, at += kBlockSize) {
+            ByteBlock bytes = LowerCased(LoadBlock(at));
+            StoreBlock(at, bytes);
+            lineFeeds -= Hits(bytes, '\n');
+            equalsSigns -= Hits(bytes, '=');
+            zeros |= Hits(bytes, '\0');
+        }
+        survey.lineFeeds += SumOfBytes(lineFeeds);
+        survey.equalsSigns += SumOfBytes(equalsSigns);
+    }
+    survey.holdsZero = SumOfBytes(zeros) != 0;
+    for (; at < end; ++at) {
+        *at = AsciiLower(*at);
+        survey.lineFeeds += *at == '\n';
+        survey.equalsSigns += *at == '=';
+        survey.holdsZero |= *at == '\0';
+    }
+    return survey;
+}
+
+// An entry takes a line of its own and an "=" in it: a bound on the entries
+// that neither blank lines nor a line of many "=" inflate.
+size_t MostEntries(const TextSurvey& survey)
+{
+    return std::min(survey.lineFeeds + 1, survey.equalsSigns);
+}
+
+// Calls add(entry) for each alias line of the text, in file order. A CR directly before an LF belongs to the
+// line end; a lone CR stays.
+template <class Add>
+void ParseLines(const AliasText& text, const TextSurvey& survey, AliasFileReport* report, Add&& add)
+{
+    const char* at = text.bytes.get();
+    const char* end = at + text.length;
     while (at < end) {
-        char* lineFeed = static_cast<char*>(memchr(at, '\n', static_cast<size_t>(end - at)));
-        char* lineEnd = lineFeed ? lineFeed : end;
+        const char* lineFeed = static_cast<const char*>(memchr(at, '\n', static_cast<size_t>(end - at)));
+        const char* lineEnd = lineFeed ? lineFeed : end;
         size_t length = static_cast<size_t>(lineEnd - at);
         if (lineFeed && length > 0 && at[length - 1] == '\r')
             --length;
         bool cutOff = length > kLineLimit;
         AliasEntry entry;
-        LineKind kind = ParseLine(at, std::min(length, kLineLimit), entry);
+        LineKind kind = ParseLine(at, std::min(length, kLineLimit), survey.holdsZero, entry);
         if (kind == LineKind::kEntry)
             add(entry);
         if (report)
@@ -175,28 +219,12 @@ void ParseLines(AliasText& text, AliasFileReport* report, Add&& add)
     }
 }
 
-size_t Occurrences(const char* begin, const char* end, char byte)
-{
-    size_t count = 0;
-    for (const char* at = begin; (at = static_cast<const char*>(memchr(at, byte, end - at))); ++at)
-        ++count;
-    return count;
-}
-
-// An entry takes a line of its own and an "=" in it: a bound on the entries
-// that neither blank lines nor a line of many "=" inflate.
-size_t MostEntries(const AliasText& text)
-{
-    const char* end = text.bytes.get() + text.length;
-    return std::min(Occurrences(text.bytes.get(), end, '\n') + 1, Occurrences(text.bytes.get(), end, '='));
-}
-
 AliasTable SortedTable(AliasText text, AliasFileReport* report)
 {
+    TextSurvey survey = LowerCaseAndSurvey(text);
     std::vector<AliasEntry> entries;
-    if (text.length > 0)
-        entries.reserve(MostEntries(text));
-    ParseLines(text, report, [&](const AliasEntry& entry) { entries.push_back(entry); });
+    entries.reserve(MostEntries(survey));
+    ParseLines(text, survey, report, [&](const AliasEntry& entry) { entries.push_back(entry); });
     std::stable_sort(entries.begin(), entries.end(),
                      [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; });
     return AliasTable(std::move(text), std::move(entries));
@@ -239,9 +267,8 @@ bool operator==(const AliasTable& a, const AliasTable& b)
 
 AliasIndex::AliasIndex(AliasText text) : text_(std::move(text))
 {
-    if (text_.length == 0)
-        return;
-    size_t most = MostEntries(text_);
+    TextSurvey survey = LowerCaseAndSurvey(text_);
+    size_t most = MostEntries(survey);
     if (most == 0)
         return;
     slots_.resize(2 * most);
@@ -251,7 +278,7 @@ AliasIndex::AliasIndex(AliasText text) : text_(std::move(text))
     Slot pending[kAhead];
     size_t parsed = 0;
     const char* base = text_.bytes.get();
-    ParseLines(text_, nullptr, [&](const AliasEntry& entry) {
+    ParseLines(text_, survey, nullptr, [&](const AliasEntry& entry) {
         Slot& slot = pending[parsed % kAhead];
         if (parsed >= kAhead)
             Insert(slot);

@@ -1,6 +1,7 @@
 // The list command: every listable account as a JSON array, with its full
 // name and every address that reaches it.
 #include "commands/alias_table.h"
+#include "commands/byte_blocks.h"
 #include "commands/list_command.h"
 #include "extension/request_context.h"
 #include "platform/ascii.h"
@@ -43,19 +44,58 @@ uint64_t AnyZeroByte(uint64_t word)
     return (word - kEveryByte) & ~word & kHighBits;
 }
 
-// The first byte that JSON escapes, or end; eight bytes are looked at a time.
+uint64_t LoadWord(const char* bytes)
+{
+    uint64_t word;
+    memcpy(&word, bytes, 8);
+    return word;
+}
+
+bool HoldsEscaped(uint64_t word)
+{
+    uint64_t below20 = (word - 0x20 * kEveryByte) & ~word & kHighBits;
+    return below20 | AnyZeroByte(word ^ ('"' * kEveryByte)) | AnyZeroByte(word ^ ('\\' * kEveryByte));
+}
+
+// The first byte that JSON escapes, or end. Eight bytes are looked at a
+// time, the last eight ending where the text ends; only a word that holds
+// such a byte is looked at byte by byte, as is a text of fewer than eight.
 const char* FirstEscaped(const char* at, const char* end)
 {
-    for (; end - at >= 8; at += 8) {
-        uint64_t word;
-        memcpy(&word, at, 8);
-        uint64_t below20 = (word - 0x20 * kEveryByte) & ~word & kHighBits;
-        if (below20 | AnyZeroByte(word ^ ('"' * kEveryByte)) | AnyZeroByte(word ^ ('\\' * kEveryByte)))
-            break;
+    if (end - at >= 8) {
+        while (end - at > 8 && !HoldsEscaped(LoadWord(at)))
+            at += 8;
+        if (end - at <= 8 && !HoldsEscaped(LoadWord(end - 8)))
+            return end;
     }
     while (at != end && !kEscaped[static_cast<unsigned char>(*at)])
         ++at;
     return at;
+}
+
+// Copies the text to out sixteen bytes at a time for as long as no byte of
+// it needs escaping, the last sixteen ending where the text ends; returns
+// how many bytes went, all of them when none needs it. A text shorter than
+// sixteen bytes is left whole to the caller.
+size_t CopyPlainBlocks(const char* text, size_t length, char* out)
+{
+    auto plain = [](ByteBlock block) {
+        return !AnyByteSet((block < EveryByte(0x20)) | (block == EveryByte('"')) | (block == EveryByte('\\')));
+    };
+    if (length < kBlockSize)
+        return 0;
+    size_t at = 0;
+    for (; length - at > kBlockSize; at += kBlockSize) {
+        ByteBlock block = LoadBlock(text + at);
+        if (!plain(block))
+            return at;
+        StoreBlock(out + at, block);
+    }
+    ByteBlock last = LoadBlock(text + length - kBlockSize);
+    if (!plain(last))
+        return at;
+    StoreBlock(out + length - kBlockSize, last);
+    return length;
 }
 
 // The answer's body in pieces that never move once allocated: when one
@@ -89,8 +129,10 @@ public:
         char* start = Room(value.size() * kEscapedByteSize + 2);
         char* out = start;
         *out++ = '"';
-        const char* run = value.data();
-        const char* end = run + value.size();
+        size_t plain = CopyPlainBlocks(value.data(), value.size(), out);
+        out += plain;
+        const char* run = value.data() + plain;
+        const char* end = value.data() + value.size();
         for (const char* at = run; (at = FirstEscaped(at, end)) != end; ++at) {
             unsigned char byte = static_cast<unsigned char>(*at);
             memcpy(out, run, static_cast<size_t>(at - run));
