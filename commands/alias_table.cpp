@@ -21,8 +21,6 @@ constexpr size_t kLongestText = UINT32_MAX;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
 constexpr char kEndOfFile = 0x1A;
 
-constexpr uint64_t kEveryByte = 0x0101010101010101u;
-constexpr uint64_t kHighBits = 0x8080808080808080u;
 
 uint64_t LoadWord(const char* bytes, size_t count)
 {
@@ -125,13 +123,22 @@ void Count(AliasFileReport& report, LineKind kind, bool cutOff)
     }
 }
 
+// What one pass over the whole text finds before its lines are parsed.
+struct TextSurvey {
+    size_t lineFeeds = 0;
+    size_t equalsSigns = 0;
+    // Lines need looking for these only when the file holds any.
+    bool holdsZero = false;
+    bool holdsStarOrDollar = false;
+};
+
 // The entry of one line, unless it is a comment, holds no "=", or names a
 // wildcard or macro alias. The line is what text mode reads into a 512-byte
 // buffer: its first 511 bytes, and of those only the bytes before a zero,
 // where the stored text ends.
-LineKind ParseLine(const char* line, size_t length, bool mayHoldZero, AliasEntry& entry)
+LineKind ParseLine(const char* line, size_t length, const TextSurvey& survey, AliasEntry& entry)
 {
-    const void* zero = mayHoldZero ? memchr(line, '\0', length) : nullptr;
+    const void* zero = survey.holdsZero ? memchr(line, '\0', length) : nullptr;
     if (zero)
         length = static_cast<size_t>(static_cast<const char*>(zero) - line);
     if (length > 0 && line[0] == '#')
@@ -140,19 +147,12 @@ LineKind ParseLine(const char* line, size_t length, bool mayHoldZero, AliasEntry
     if (!equals)
         return LineKind::kWithoutEquals;
     std::string_view alias(line, static_cast<size_t>(equals - line));
-    if (alias.find('*') != std::string_view::npos || HoldsLocalDomainMacro(alias))
+    if (survey.holdsStarOrDollar && (alias.find('*') != std::string_view::npos || HoldsLocalDomainMacro(alias)))
         return LineKind::kWildcardOrMacro;
     entry.alias = Trimmed(alias);
     entry.target = Trimmed({equals + 1, length - alias.size() - 1});
     return LineKind::kEntry;
 }
-
-// What one pass over the whole text finds before its lines are parsed.
-struct TextSurvey {
-    size_t lineFeeds = 0;
-    size_t equalsSigns = 0;
-    bool holdsZero = false;
-};
 
 // Lower-cases the whole text where it lies, and counts on the way. Every
 // alias and target is lower-cased anyway, no other byte of the file reaches
@@ -163,7 +163,7 @@ TextSurvey LowerCaseAndSurvey(AliasText& text)
     TextSurvey survey;
     char* at = text.bytes.get();
     char* end = at + text.length;
-    ByteBlock zeros{};
+    ByteBlock zeros{}, starsAndDollars{};
     while (end - at >= static_cast<ptrdiff_t>(kBlockSize)) {
         // A lane counts up to 255 blocks before the counts are added up.
         size_t blocks = std::min<size_t>(static_cast<size_t>(end - at) / kBlockSize, 255);
@@ -174,16 +174,19 @@ TextSurvey LowerCaseAndSurvey(AliasText& text)
             lineFeeds -= Hits(bytes, '\n');
             equalsSigns -= Hits(bytes, '=');
             zeros |= Hits(bytes, '\0');
+            starsAndDollars |= Hits(bytes, '*') | Hits(bytes, '$');
         }
         survey.lineFeeds += SumOfBytes(lineFeeds);
         survey.equalsSigns += SumOfBytes(equalsSigns);
     }
     survey.holdsZero = SumOfBytes(zeros) != 0;
+    survey.holdsStarOrDollar = SumOfBytes(starsAndDollars) != 0;
     for (; at < end; ++at) {
         *at = AsciiLower(*at);
         survey.lineFeeds += *at == '\n';
         survey.equalsSigns += *at == '=';
         survey.holdsZero |= *at == '\0';
+        survey.holdsStarOrDollar |= *at == '*' || *at == '$';
     }
     return survey;
 }
@@ -210,7 +213,7 @@ void ParseLines(const AliasText& text, const TextSurvey& survey, AliasFileReport
             --length;
         bool cutOff = length > kLineLimit;
         AliasEntry entry;
-        LineKind kind = ParseLine(at, std::min(length, kLineLimit), survey.holdsZero, entry);
+        LineKind kind = ParseLine(at, std::min(length, kLineLimit), survey, entry);
         if (kind == LineKind::kEntry)
             add(entry);
         if (report)
@@ -389,30 +392,4 @@ std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_vie
     auto [first, last] = std::equal_range(table.begin(), table.end(), AliasEntry{address, {}},
                                           [](const AliasEntry& a, const AliasEntry& b) { return a.target < b.target; });
     return {first, last};
-}
-
-// Eight bytes at a time: a byte gets 0x20 added when its low seven bits lie
-// in A-Z and its high bit is clear.
-void LowerCase(char* text, size_t length)
-{
-    auto lower = [](uint64_t word) {
-        uint64_t low = word & ~kHighBits;
-        uint64_t atLeastA = low + (0x80 - 'A') * kEveryByte;
-        uint64_t aboveZ = low + (0x80 - 'Z' - 1) * kEveryByte;
-        return word | ((atLeastA ^ aboveZ) & ~word & kHighBits) >> 2;
-    };
-    if (length < 8) {
-        for (size_t at = 0; at < length; ++at)
-            text[at] = AsciiLower(text[at]);
-        return;
-    }
-    // The last word ends where the text ends and may cover bytes of the word
-    // before, which lower-casing twice leaves as they are. It is read before
-    // anything is written, so that no read waits on a write it overlaps.
-    uint64_t last = lower(LoadWord(text + length - 8, 8));
-    for (size_t at = 0; at + 8 < length; at += 8) {
-        uint64_t word = lower(LoadWord(text + at, 8));
-        memcpy(text + at, &word, 8);
-    }
-    memcpy(text + length - 8, &last, 8);
 }

@@ -152,6 +152,3 @@ AliasIndex ParseAliasIndex(std::string_view bytes);
 
 // The run of entries whose target is exactly the address, in file order.
 std::span<const AliasEntry> FindAliases(const AliasTable& table, std::string_view address);
-
-// Lower-cases A-Z of the given bytes; no other byte changes.
-void LowerCase(char* text, size_t length);

@@ -133,6 +133,8 @@ public:
         out += plain;
         const char* run = value.data() + plain;
         const char* end = value.data() + value.size();
+        if (run == end)
+            return Close(start, out);
         for (const char* at = run; (at = FirstEscaped(at, end)) != end; ++at) {
             unsigned char byte = static_cast<unsigned char>(*at);
             memcpy(out, run, static_cast<size_t>(at - run));
@@ -149,10 +151,7 @@ public:
             }
         }
         memcpy(out, run, static_cast<size_t>(end - run));
-        out += end - run;
-        *out++ = '"';
-        end_ = out;
-        return {start, static_cast<size_t>(out - start)};
+        return Close(start, out + (end - run));
     }
 
     size_t Size() const { return filled_ + static_cast<size_t>(end_ - pieceStart_); }
@@ -165,6 +164,14 @@ public:
     }
 
 private:
+    // Ends the JSON string that started at start and has reached out.
+    std::string_view Close(char* start, char* out)
+    {
+        *out++ = '"';
+        end_ = out;
+        return {start, static_cast<size_t>(out - start)};
+    }
+
     char* Room(size_t count)
     {
         if (static_cast<size_t>(limit_ - end_) < count)
@@ -199,12 +206,17 @@ private:
     char* limit_ = nullptr;
 };
 
-bool IsAscii(const char* text, size_t length)
+// Whether no byte of the whole buffer is above 0x7F. Looking at the bytes
+// after the text as well costs less than stopping where it ends, and a high
+// byte there only sends the name the long way round.
+template <size_t N>
+bool IsAscii(const char (&buffer)[N])
 {
-    for (size_t i = 0; i < length; ++i)
-        if (static_cast<unsigned char>(text[i]) > 0x7F)
-            return false;
-    return true;
+    static_assert(N % 8 == 0);
+    uint64_t any = 0;
+    for (size_t at = 0; at < N; at += 8)
+        any |= LoadWord(buffer + at);
+    return (any & kHighBits) == 0;
 }
 
 // The full name in UTF-8, in utf8. A name of ASCII bytes alone is its own
@@ -216,7 +228,7 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize 
     char fullName[kFullNameBufferSize + 1] = {};
     gUserLibrary.VL_GetFullName(user, fullName);
     size_t length = strlen(fullName);
-    if (length < kFullNameBufferSize && IsAscii(fullName, length)) {
+    if (length < kFullNameBufferSize && IsAscii(fullName)) {
         memcpy(utf8, fullName, length + 1);
         return {utf8, length};
     }
@@ -249,9 +261,20 @@ size_t ExpectedBodySize(const AliasIndex& aliases)
     return 64 * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
 }
 
+// An address buffer: room for the library's 77 bytes, a zero after them,
+// and whole blocks.
+constexpr size_t kAddressBlocks = (kEmailBufferSize + 1 + kBlockSize - 1) / kBlockSize;
+using AddressBuffer = char[kAddressBlocks * kBlockSize];
+
+void CopyLowerCased(const AddressBuffer& from, AddressBuffer& to)
+{
+    for (size_t at = 0; at < sizeof to; at += kBlockSize)
+        StoreBlock(to + at, LowerCased(LoadBlock(from + at)));
+}
+
 // A listed account between the library's answers and its place in the body.
 struct ListedAccount {
-    char address[kEmailBufferSize + 1]; // lower-cased
+    AddressBuffer address; // lower-cased
     size_t length;
     char fullNameBytes[kUtf8NameSize + 1];
     std::string_view fullName;
@@ -283,11 +306,10 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyP
     };
     do {
         ListedAccount& account = waiting == &accounts[0] ? accounts[1] : accounts[0];
-        char address[kEmailBufferSize + 1] = {};
+        AddressBuffer address = {};
         gUserLibrary.VL_GetEmail(search.Current(), address);
         account.length = strlen(address);
-        memcpy(account.address, address, account.length + 1);
-        LowerCase(account.address, account.length);
+        CopyLowerCased(address, account.address);
         account.lookup = aliases.Locate({account.address, account.length});
         bool listed = IsListed(address, groups);
         if (listed) {
