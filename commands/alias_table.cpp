@@ -21,7 +21,6 @@ constexpr size_t kLongestText = UINT32_MAX;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
 constexpr char kEndOfFile = 0x1A;
 
-
 uint64_t LoadWord(const char* bytes, size_t count)
 {
     uint64_t word = 0;

@@ -285,18 +285,20 @@ struct ListedAccount {
 // start a search or the answer outgrows what a response can carry. The
 // search is ended before the answer goes out.
 //
-// Each account is written one account late: its entries in the alias index
-// are asked for as soon as its address is known, and by the time it is
-// written the library's work on the next account has hidden the wait for
-// them, which on a large index is a trip to memory each.
+// Listed accounts pass through three stages, one listed account apart: the
+// first asks for the account's slot in the alias index, the second, once the
+// slot has arrived, for the text of its entries, and the third writes the
+// account. On a large index each ask is a trip to memory, and the library's
+// work on the accounts in between hides the wait.
 bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyPieces& body)
 {
     AccountSearch search;
     if (!search.Started())
         return false;
     body.Append("[");
-    ListedAccount accounts[2];
-    ListedAccount* waiting = nullptr;
+    constexpr size_t kStages = 3;
+    ListedAccount ring[kStages];
+    size_t listed = 0;
     bool anyWritten = false;
     auto write = [&](const ListedAccount& account) {
         if (anyWritten)
@@ -305,25 +307,25 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyP
         anyWritten = true;
     };
     do {
-        ListedAccount& account = waiting == &accounts[0] ? accounts[1] : accounts[0];
+        ListedAccount& account = ring[listed % kStages];
         AddressBuffer address = {};
         gUserLibrary.VL_GetEmail(search.Current(), address);
+        if (!IsListed(address, groups))
+            continue;
         account.length = strlen(address);
         CopyLowerCased(address, account.address);
         account.lookup = aliases.Locate({account.address, account.length});
-        bool listed = IsListed(address, groups);
-        if (listed) {
-            aliases.FetchEntries(account.lookup);
-            account.fullName = ReadFullNameAsUtf8(search.Current(), account.fullNameBytes);
-        }
-        if (waiting)
-            write(*waiting);
-        waiting = listed ? &account : nullptr;
+        account.fullName = ReadFullNameAsUtf8(search.Current(), account.fullNameBytes);
+        ++listed;
+        if (listed >= 2)
+            aliases.FetchEntries(ring[(listed - 2) % kStages].lookup);
+        if (listed >= kStages)
+            write(ring[(listed - kStages) % kStages]);
         if (body.Size() > UINT32_MAX)
             return false;
     } while (search.Next());
-    if (waiting)
-        write(*waiting);
+    for (size_t waiting = std::min(listed, kStages - 1); waiting > 0; --waiting)
+        write(ring[(listed - waiting) % kStages]);
     body.Append("\r\n]\r\n");
     return true;
 }
