@@ -1,7 +1,8 @@
 // The alias file reader on arbitrary bytes, in memory: whatever the file
 // holds, every entry is trimmed and lower-cased, no alias is a wildcard or
-// macro, the table is sorted by target, and the index that the list command
-// uses finds for each target exactly the table's run, in the same order.
+// macro, no entry holds a zero byte, the table is sorted by target, and the
+// index that the list command uses finds for each target exactly the table's
+// run, in the same order.
 #include "commands/alias_table.h"
 #include "fuzz/fuzz_target.h"
 
@@ -30,6 +31,8 @@ void CheckEntry(const AliasEntry& entry)
     if (entry.alias.find_first_of("*=") != std::string_view::npos ||
         entry.alias.find("$localdomain$") != std::string_view::npos)
         FuzzFailure("a wildcard, macro or '=' in an alias");
+    if (entry.alias.find('\0') != std::string_view::npos || entry.target.find('\0') != std::string_view::npos)
+        FuzzFailure("a zero byte in an entry, where the line's text has ended");
     if (entry.alias.size() + entry.target.size() > 510)
         FuzzFailure("an entry longer than a line");
 }
