@@ -1,7 +1,6 @@
 #include "commands/alias_table.h"
 
 #include "commands/byte_blocks.h"
-
 #include "platform/ascii.h"
 #include "platform/os_calls.h"
 #include "userlib/user_library.h"
@@ -98,7 +97,6 @@ std::string_view Trimmed(std::string_view text)
         text.remove_prefix(1);
     return text;
 }
-
 
 // The macro can only start at a "$".
 bool HoldsLocalDomainMacro(std::string_view alias)
@@ -197,8 +195,8 @@ size_t MostEntries(const TextSurvey& survey)
     return std::min(survey.lineFeeds + 1, survey.equalsSigns);
 }
 
-// Calls add(entry) for each alias line of the text, in file order. A CR directly before an LF belongs to the
-// line end; a lone CR stays.
+// Calls add(entry) for each alias line of the text, in file order. A CR
+// directly before an LF belongs to the line end; a lone CR stays.
 template <class Add>
 void ParseLines(const AliasText& text, const TextSurvey& survey, AliasFileReport* report, Add&& add)
 {
