@@ -40,9 +40,14 @@ size_t SizeHint(FILE* file)
     return end > at ? static_cast<size_t>(end) : 0;
 }
 
+std::unique_ptr<char[]> TextBuffer(size_t capacity)
+{
+    return std::make_unique_for_overwrite<char[]>(capacity + kBlockSize);
+}
+
 void Grow(AliasText& text, size_t& capacity, size_t wanted)
 {
-    auto bytes = std::make_unique_for_overwrite<char[]>(wanted);
+    auto bytes = TextBuffer(wanted);
     memcpy(bytes.get(), text.bytes.get(), text.length);
     text.bytes = std::move(bytes);
     capacity = wanted;
@@ -54,7 +59,7 @@ void Grow(AliasText& text, size_t& capacity, size_t wanted)
 void ReadUntilEnd(FILE* file, AliasText& text)
 {
     size_t capacity = kFirstRead;
-    text.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    text.bytes = TextBuffer(capacity);
     for (;;) {
         if (text.length == capacity)
             Grow(text, capacity, std::min(std::max(capacity * 2, text.length + SizeHint(file) + 1), kLongestText));
@@ -77,7 +82,7 @@ AliasText CopiedText(std::string_view bytes)
 {
     AliasText text;
     bytes = bytes.substr(0, kLongestText);
-    text.bytes = std::make_unique_for_overwrite<char[]>(bytes.size() + 1);
+    text.bytes = TextBuffer(bytes.size());
     memcpy(text.bytes.get(), bytes.data(), bytes.size());
     text.length = bytes.size();
     CutAtEndOfFile(text);

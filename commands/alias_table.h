@@ -30,6 +30,8 @@ struct AliasFileReport {
 
 // The file's bytes as text mode delivers them: up to the first 0x1A, and
 // no more than the first 4 GiB less one byte, which the index can address.
+// A block of spare bytes follows them, so that any text in them can be read
+// a block at a time.
 struct AliasText {
     std::unique_ptr<char[]> bytes;
     size_t length = 0;

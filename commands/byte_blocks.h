@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 using ByteBlock = unsigned char __attribute__((vector_size(16)));
 // A comparison's answer: every bit of a byte set where it holds.
 using ByteMask = signed char __attribute__((vector_size(16)));
@@ -42,6 +46,25 @@ inline ByteBlock LowerCased(ByteBlock block)
 {
     ByteMask capital = (block - EveryByte('A')) < EveryByte(26);
     return block + (std::bit_cast<ByteBlock>(capital) & EveryByte('a' - 'A'));
+}
+
+// One bit for each byte of a comparison's answer, the first byte's lowest.
+inline uint32_t BitsOf(ByteMask mask)
+{
+#ifdef __SSE2__
+    return static_cast<uint32_t>(_mm_movemask_epi8(std::bit_cast<__m128i>(mask)));
+#else
+    uint32_t bits = 0;
+    for (size_t lane = 0; lane < kBlockSize; ++lane)
+        bits |= static_cast<uint32_t>(mask[lane] & 1) << lane;
+    return bits;
+#endif
+}
+
+// The bits of the first count bytes of a block, count at most a block.
+inline uint32_t FirstBytes(size_t count)
+{
+    return static_cast<uint32_t>((uint64_t{1} << count) - 1);
 }
 
 inline size_t SumOfBytes(ByteBlock block)

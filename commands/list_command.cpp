@@ -9,7 +9,8 @@
 #include "userlib/account_guards.h"
 #include "userlib/settings.h"
 
-#include <array>
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -25,77 +26,73 @@ constexpr int kUtf8NameSize = (kFullNameBufferSize - 1) * 3 + 1;
 // The most that one escaped byte takes: \u00XX.
 constexpr size_t kEscapedByteSize = 6;
 
-// The bytes a JSON string must escape: the quote, the backslash and every
-// byte below 0x20.
-constexpr auto kEscaped = [] {
-    std::array<bool, 256> escaped{};
-    for (int byte = 0; byte < 0x20; ++byte)
-        escaped[byte] = true;
-    escaped['"'] = escaped['\\'] = true;
-    return escaped;
-}();
-
-constexpr uint64_t kEveryByte = 0x0101010101010101u;
-constexpr uint64_t kHighBits = 0x8080808080808080u;
-
-// Whether any of eight bytes is zero; exact for "any", which is all that is asked.
-uint64_t AnyZeroByte(uint64_t word)
+// The most bytes a value of this length takes as a JSON string: every byte
+// escaped, the quotes, and the block that the last store may write past them.
+constexpr size_t JsonRoom(size_t length)
 {
-    return (word - kEveryByte) & ~word & kHighBits;
+    return length * kEscapedByteSize + 2 + kBlockSize;
 }
 
-uint64_t LoadWord(const char* bytes)
+template <size_t N>
+char* Put(char* out, const char (&text)[N])
 {
-    uint64_t word;
-    memcpy(&word, bytes, 8);
-    return word;
+    memcpy(out, text, N - 1);
+    return out + N - 1;
 }
 
-bool HoldsEscaped(uint64_t word)
+char* PutEscaped(char* out, unsigned char byte)
 {
-    uint64_t below20 = (word - 0x20 * kEveryByte) & ~word & kHighBits;
-    return below20 | AnyZeroByte(word ^ ('"' * kEveryByte)) | AnyZeroByte(word ^ ('\\' * kEveryByte));
-}
-
-// The first byte that JSON escapes, or end. Eight bytes are looked at a
-// time, the last eight ending where the text ends; only a word that holds
-// such a byte is looked at byte by byte, as is a text of fewer than eight.
-const char* FirstEscaped(const char* at, const char* end)
-{
-    if (end - at >= 8) {
-        while (end - at > 8 && !HoldsEscaped(LoadWord(at)))
-            at += 8;
-        if (end - at <= 8 && !HoldsEscaped(LoadWord(end - 8)))
-            return end;
+    static constexpr char kHex[] = "0123456789abcdef";
+    if (byte == '"' || byte == '\\') {
+        out[0] = '\\';
+        out[1] = static_cast<char>(byte);
+        return out + 2;
     }
-    while (at != end && !kEscaped[static_cast<unsigned char>(*at)])
-        ++at;
-    return at;
+    memcpy(out, "\\u00", 4);
+    out[4] = kHex[byte >> 4];
+    out[5] = kHex[byte & 0x0F];
+    return out + kEscapedByteSize;
 }
 
-// Copies the text to out sixteen bytes at a time for as long as no byte of
-// it needs escaping, the last sixteen ending where the text ends; returns
-// how many bytes went, all of them when none needs it. A text shorter than
-// sixteen bytes is left whole to the caller.
-size_t CopyPlainBlocks(const char* text, size_t length, char* out)
+// The bytes of a block that a JSON string escapes: the quote, the backslash
+// and every byte below 0x20.
+uint32_t EscapedBits(ByteBlock block)
 {
-    auto plain = [](ByteBlock block) {
-        return !AnyByteSet((block < EveryByte(0x20)) | (block == EveryByte('"')) | (block == EveryByte('\\')));
-    };
-    if (length < kBlockSize)
-        return 0;
-    size_t at = 0;
-    for (; length - at > kBlockSize; at += kBlockSize) {
-        ByteBlock block = LoadBlock(text + at);
-        if (!plain(block))
-            return at;
-        StoreBlock(out + at, block);
+    return BitsOf((block < EveryByte(0x20)) | (block == EveryByte('"')) | (block == EveryByte('\\')));
+}
+
+// Writes the value as a JSON string at out, which has JsonRoom for it, and
+// returns where the string ends. The value goes a block at a time, stopping
+// only where a byte needs escaping; so a whole block from its start, and
+// every block that starts inside it, must be readable, and out may be written
+// a block past the end, which the next writer overwrites.
+char* PutJsonString(char* out, std::string_view value)
+{
+    *out++ = '"';
+    const char* at = value.data();
+    size_t left = value.size();
+    for (;;) {
+        ByteBlock block = LoadBlock(at);
+        StoreBlock(out, block);
+        size_t inBlock = std::min(left, kBlockSize);
+        uint32_t escaped = EscapedBits(block) & FirstBytes(inBlock);
+        if (escaped == 0) {
+            out += inBlock;
+            if (left == inBlock)
+                break;
+            at += kBlockSize;
+            left -= kBlockSize;
+            continue;
+        }
+        size_t plain = static_cast<size_t>(std::countr_zero(escaped));
+        out = PutEscaped(out + plain, static_cast<unsigned char>(at[plain]));
+        at += plain + 1;
+        left -= plain + 1;
+        if (left == 0)
+            break;
     }
-    ByteBlock last = LoadBlock(text + length - kBlockSize);
-    if (!plain(last))
-        return at;
-    StoreBlock(out + length - kBlockSize, last);
-    return length;
+    *out++ = '"';
+    return out;
 }
 
 // The answer's body in pieces that never move once allocated: when one
@@ -110,49 +107,18 @@ public:
     template <size_t N>
     void Append(const char (&text)[N])
     {
-        memcpy(Room(N - 1), text, N - 1);
-        end_ += N - 1;
+        end_ = Put(Room(N - 1), text);
     }
 
-    // Bytes already in the body, once more.
-    void AppendCopy(std::string_view bytes)
+    // Where the next count bytes go; Commit says how far they went.
+    char* Room(size_t count)
     {
-        memcpy(Room(bytes.size()), bytes.data(), bytes.size());
-        end_ += bytes.size();
+        if (static_cast<size_t>(limit_ - end_) < count)
+            StartPiece(count);
+        return end_;
     }
 
-    // The value as a JSON string; plain bytes are copied in runs. Returns
-    // what was written, which stays in place.
-    std::string_view AppendJsonString(std::string_view value)
-    {
-        static constexpr char kHex[] = "0123456789abcdef";
-        char* start = Room(value.size() * kEscapedByteSize + 2);
-        char* out = start;
-        *out++ = '"';
-        size_t plain = CopyPlainBlocks(value.data(), value.size(), out);
-        out += plain;
-        const char* run = value.data() + plain;
-        const char* end = value.data() + value.size();
-        if (run == end)
-            return Close(start, out);
-        for (const char* at = run; (at = FirstEscaped(at, end)) != end; ++at) {
-            unsigned char byte = static_cast<unsigned char>(*at);
-            memcpy(out, run, static_cast<size_t>(at - run));
-            out += at - run;
-            run = at + 1;
-            if (byte == '"' || byte == '\\') {
-                *out++ = '\\';
-                *out++ = static_cast<char>(byte);
-            } else {
-                memcpy(out, "\\u00", 4);
-                out[4] = kHex[byte >> 4];
-                out[5] = kHex[byte & 0x0F];
-                out += 6;
-            }
-        }
-        memcpy(out, run, static_cast<size_t>(end - run));
-        return Close(start, out + (end - run));
-    }
+    void Commit(char* end) { end_ = end; }
 
     size_t Size() const { return filled_ + static_cast<size_t>(end_ - pieceStart_); }
 
@@ -164,21 +130,6 @@ public:
     }
 
 private:
-    // Ends the JSON string that started at start and has reached out.
-    std::string_view Close(char* start, char* out)
-    {
-        *out++ = '"';
-        end_ = out;
-        return {start, static_cast<size_t>(out - start)};
-    }
-
-    char* Room(size_t count)
-    {
-        if (static_cast<size_t>(limit_ - end_) < count)
-            StartPiece(count);
-        return end_;
-    }
-
     // Growing by a quarter of the whole, from at least 64 KiB, the pieces
     // pass the 4 GiB that an answer may hold after some fifty of them.
     void StartPiece(size_t count)
@@ -206,30 +157,28 @@ private:
     char* limit_ = nullptr;
 };
 
-// Whether no byte of the whole buffer is above 0x7F. Looking at the bytes
-// after the text as well costs less than stopping where it ends, and a high
-// byte there only sends the name the long way round.
-template <size_t N>
-bool IsAscii(const char (&buffer)[N])
-{
-    static_assert(N % 8 == 0);
-    uint64_t any = 0;
-    for (size_t at = 0; at < N; at += 8)
-        any |= LoadWord(buffer + at);
-    return (any & kHighBits) == 0;
-}
-
 // The full name in UTF-8, in utf8. A name of ASCII bytes alone is its own
 // UTF-8 and is copied; any other goes through UTF-16 from the ANSI code page.
 // Every buffer carries one byte more than the library or the conversion is
-// told of; it stays zero, so each text ends inside its buffer.
-std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize + 1])
+// told of; it stays zero, so each text ends inside its buffer. The UTF-8
+// buffer has a block more, to be read a block at a time.
+constexpr size_t kUtf8NameBufferSize = (kUtf8NameSize + 1 + 2 * kBlockSize - 1) / kBlockSize * kBlockSize;
+using Utf8NameBuffer = char[kUtf8NameBufferSize];
+
+std::string_view ReadFullNameAsUtf8(UserHandle user, Utf8NameBuffer& utf8)
 {
+    static_assert(kFullNameBufferSize + 1 == 2 * kBlockSize);
     char fullName[kFullNameBufferSize + 1] = {};
     gUserLibrary.VL_GetFullName(user, fullName);
-    size_t length = strlen(fullName);
-    if (length < kFullNameBufferSize && IsAscii(fullName)) {
-        memcpy(utf8, fullName, length + 1);
+    ByteBlock first = LoadBlock(fullName);
+    ByteBlock second = LoadBlock(fullName + kBlockSize);
+    // The top bit of each byte, and where the bytes are zero; the last byte always is.
+    uint32_t high = BitsOf(std::bit_cast<ByteMask>(first | second));
+    uint32_t zeros = BitsOf(first == EveryByte(0)) | BitsOf(second == EveryByte(0)) << kBlockSize;
+    size_t length = static_cast<size_t>(std::countr_zero(zeros));
+    if (length < kFullNameBufferSize && high == 0) {
+        StoreBlock(utf8, first);
+        StoreBlock(utf8 + kBlockSize, second);
         return {utf8, length};
     }
     WCHAR wide[kWideNameSize + 1] = {};
@@ -237,22 +186,6 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, char (&utf8)[kUtf8NameSize 
     memset(utf8, 0, sizeof utf8);
     gOs.WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, kUtf8NameSize, nullptr, nullptr);
     return utf8;
-}
-
-void AppendAccount(BodyPieces& body, std::string_view address, std::string_view fullName, const AliasIndex& aliases,
-                   AliasIndex::Lookup lookup)
-{
-    body.Append("\r\n{\"userName\": ");
-    std::string_view addressJson = body.AppendJsonString(address);
-    body.Append(", \"fullName\": ");
-    body.AppendJsonString(fullName);
-    body.Append(", \"emailAddresses\": [");
-    body.AppendCopy(addressJson);
-    aliases.ForEachAlias(address, lookup, [&](std::string_view alias) {
-        body.Append(", ");
-        body.AppendJsonString(alias);
-    });
-    body.Append("]}");
 }
 
 // Room for the aliases and a start on the accounts; the pieces grow from there.
@@ -266,20 +199,53 @@ size_t ExpectedBodySize(const AliasIndex& aliases)
 constexpr size_t kAddressBlocks = (kEmailBufferSize + 1 + kBlockSize - 1) / kBlockSize;
 using AddressBuffer = char[kAddressBlocks * kBlockSize];
 
-void CopyLowerCased(const AddressBuffer& from, AddressBuffer& to)
-{
-    for (size_t at = 0; at < sizeof to; at += kBlockSize)
-        StoreBlock(to + at, LowerCased(LoadBlock(from + at)));
-}
-
 // A listed account between the library's answers and its place in the body.
 struct ListedAccount {
-    AddressBuffer address; // lower-cased
+    // Lower-cased, with a block more, to be read a block at a time.
+    char address[sizeof(AddressBuffer) + kBlockSize];
     size_t length;
-    char fullNameBytes[kUtf8NameSize + 1];
+    Utf8NameBuffer fullNameBytes;
     std::string_view fullName;
     AliasIndex::Lookup lookup;
 };
+
+// Copies the address lower-cased and returns its length: where its first zero is.
+size_t CopyLowerCased(const AddressBuffer& from, ListedAccount& to)
+{
+    size_t length = sizeof from;
+    for (size_t at = sizeof from; at > 0;) {
+        at -= kBlockSize;
+        ByteBlock bytes = LoadBlock(from + at);
+        StoreBlock(to.address + at, LowerCased(bytes));
+        if (uint32_t zeros = BitsOf(bytes == EveryByte(0)))
+            length = at + static_cast<size_t>(std::countr_zero(zeros));
+    }
+    return length;
+}
+
+// The fixed texts of an account's object, and the comma before it.
+constexpr size_t kAccountFixedBytes =
+    sizeof ",\r\n{\"userName\": " + sizeof ", \"fullName\": " + sizeof ", \"emailAddresses\": [" - 3;
+
+void AppendAccount(BodyPieces& body, bool first, const ListedAccount& account, const AliasIndex& aliases)
+{
+    std::string_view address(account.address, account.length);
+    char* out = body.Room(kAccountFixedBytes + 2 * JsonRoom(address.size()) + JsonRoom(account.fullName.size()));
+    if (!first)
+        *out++ = ',';
+    out = Put(out, "\r\n{\"userName\": ");
+    out = PutJsonString(out, address);
+    out = Put(out, ", \"fullName\": ");
+    out = PutJsonString(out, account.fullName);
+    out = Put(out, ", \"emailAddresses\": [");
+    out = PutJsonString(out, address);
+    body.Commit(out);
+    aliases.ForEachAlias(address, account.lookup, [&](std::string_view alias) {
+        char* aliasOut = body.Room(2 + JsonRoom(alias.size()));
+        body.Commit(PutJsonString(Put(aliasOut, ", "), alias));
+    });
+    body.Append("]}");
+}
 
 // The JSON array of every listed account; false when the library cannot
 // start a search or the answer outgrows what a response can carry. The
@@ -299,12 +265,9 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyP
     constexpr size_t kStages = 3;
     ListedAccount ring[kStages];
     size_t listed = 0;
-    bool anyWritten = false;
+    size_t written = 0;
     auto write = [&](const ListedAccount& account) {
-        if (anyWritten)
-            body.Append(",");
-        AppendAccount(body, {account.address, account.length}, account.fullName, aliases, account.lookup);
-        anyWritten = true;
+        AppendAccount(body, written++ == 0, account, aliases);
     };
     do {
         ListedAccount& account = ring[listed % kStages];
@@ -312,8 +275,7 @@ bool BuildListBody(const AliasIndex& aliases, const GroupNameList& groups, BodyP
         gUserLibrary.VL_GetEmail(search.Current(), address);
         if (!IsListed(address, groups))
             continue;
-        account.length = strlen(address);
-        CopyLowerCased(address, account.address);
+        account.length = CopyLowerCased(address, account);
         account.lookup = aliases.Locate({account.address, account.length});
         account.fullName = ReadFullNameAsUtf8(search.Current(), account.fullNameBytes);
         ++listed;
