@@ -2,6 +2,11 @@
 
 #include "platform/linux/last_error.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -41,6 +46,33 @@ private:
     int count_ = 0;
 };
 
+// Writes without looking: for a caller's buffer with room for the longest
+// output the source can give, which is the common case and needs no check
+// per unit.
+template <class Unit>
+class UncheckedOutput {
+public:
+    explicit UncheckedOutput(Unit* target) : target_(target) {}
+
+    bool Put(Unit unit)
+    {
+        target_[count_++] = unit;
+        return true;
+    }
+
+    int count() const { return count_; }
+
+private:
+    Unit* target_;
+    int count_ = 0;
+};
+
+// Whether a buffer of targetLength units holds sourceLength units' longest output.
+bool HoldsLongest(const void* target, int targetLength, int sourceLength, int mostPerUnit)
+{
+    return target && static_cast<int64_t>(targetLength) >= static_cast<int64_t>(sourceLength) * mostPerUnit;
+}
+
 // A failed conversion returns 0 and says why in the thread's last error.
 int Fail(DWORD error)
 {
@@ -53,21 +85,23 @@ bool ValidArguments(const void* source, int sourceLength, const void* target, in
     return source && sourceLength >= -1 && sourceLength != 0 && targetLength >= 0 && (target || !targetLength);
 }
 
-template <class Unit>
-int SourceLength(const Unit* source, int sourceLength)
+// The terminator of a source of length -1 is converted too.
+int SourceLength(const char* source, int sourceLength)
 {
-    if (sourceLength != -1)
-        return sourceLength;
-    int length = 0;
-    while (source[length])
-        ++length;
-    return length + 1; // the terminator is converted too
+    return sourceLength != -1 ? sourceLength : static_cast<int>(strlen(source) + 1);
 }
 
-char16_t FromWindows1252(unsigned char byte)
+int SourceLength(const WCHAR* source, int sourceLength)
 {
-    return byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+    return sourceLength != -1 ? sourceLength : static_cast<int>(std::char_traits<WCHAR>::length(source) + 1);
 }
+
+constexpr auto kFromWindows1252 = [] {
+    std::array<char16_t, 256> units{};
+    for (int byte = 0; byte < 256; ++byte)
+        units[byte] = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : static_cast<char16_t>(byte);
+    return units;
+}();
 
 // The 1252 byte that stands for exactly this unit, or -1 when none does.
 int ToWindows1252(char16_t unit)
@@ -121,7 +155,8 @@ char32_t DecodeUtf8(const unsigned char*& position, const unsigned char* end)
     return value < 0x80 ? kInvalid : value;
 }
 
-bool PutUtf16(Output<WCHAR>& output, char32_t value)
+template <class Output>
+bool PutUtf16(Output& output, char32_t value)
 {
     if (value < 0x10000)
         return output.Put(static_cast<char16_t>(value));
@@ -130,7 +165,8 @@ bool PutUtf16(Output<WCHAR>& output, char32_t value)
            output.Put(static_cast<char16_t>(0xDC00 | (value & 0x3FF)));
 }
 
-bool PutUtf8(Output<char>& output, char32_t value)
+template <class Output>
+bool PutUtf8(Output& output, char32_t value)
 {
     auto put = [&output](unsigned value) { return output.Put(static_cast<char>(value)); };
     if (value < 0x80)
@@ -143,7 +179,8 @@ bool PutUtf8(Output<char>& output, char32_t value)
            put(0x80 | (value & 0x3F));
 }
 
-int Utf8ToUtf16(DWORD flags, const unsigned char* source, int length, Output<WCHAR>& output)
+template <class Output>
+int Utf8ToUtf16(DWORD flags, const unsigned char* source, int length, Output& output)
 {
     const unsigned char* end = source + length;
     for (const unsigned char* position = source; position < end;) {
@@ -159,26 +196,30 @@ int Utf8ToUtf16(DWORD flags, const unsigned char* source, int length, Output<WCH
     return output.count();
 }
 
-int Windows1252ToUtf16(const unsigned char* source, int length, Output<WCHAR>& output)
+template <class Output>
+int Windows1252ToUtf16(const unsigned char* source, int length, Output& output)
 {
     for (int index = 0; index < length; ++index)
-        if (!output.Put(FromWindows1252(source[index])))
+        if (!output.Put(kFromWindows1252[source[index]]))
             return Fail(ERROR_INSUFFICIENT_BUFFER);
     return output.count();
 }
 
 // A lone surrogate has no UTF-8 form of its own and becomes U+FFFD, which
 // counts as a default character used.
-int Utf16ToUtf8(const WCHAR* source, int length, Output<char>& output, BOOL& usedDefault)
+template <class Output>
+int Utf16ToUtf8(const WCHAR* source, int length, Output& output, BOOL& usedDefault)
 {
     usedDefault = FALSE;
     for (int index = 0; index < length; ++index) {
         char32_t value = source[index];
-        bool high = value >= 0xD800 && value <= 0xDBFF;
-        if (high && index + 1 < length && source[index + 1] >= 0xDC00 && source[index + 1] <= 0xDFFF)
-            value = 0x10000 + ((value - 0xD800) << 10) + (source[++index] - 0xDC00);
-        else if (value >= 0xD800 && value <= 0xDFFF)
-            value = kReplacement, usedDefault = TRUE;
+        if (value - 0xD800 < 0x800) { // a surrogate
+            bool pair = value < 0xDC00 && index + 1 < length && source[index + 1] - 0xDC00u < 0x400;
+            if (pair)
+                value = 0x10000 + ((value - 0xD800) << 10) + (source[++index] - 0xDC00u);
+            else
+                value = kReplacement, usedDefault = TRUE;
+        }
         if (!PutUtf8(output, value))
             return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
@@ -215,9 +256,17 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH source, int sourceLeng
         return Fail(ERROR_INVALID_PARAMETER);
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
     int length = SourceLength(source, sourceLength);
+    auto convert = [&](auto& output) {
+        return codePage == CP_UTF8 ? Utf8ToUtf16(flags, bytes, length, output)
+                                   : Windows1252ToUtf16(bytes, length, output);
+    };
+    // Every byte gives at most one unit: a sequence of four gives two.
+    if (HoldsLongest(target, targetLength, length, 1)) {
+        UncheckedOutput<WCHAR> output(target);
+        return convert(output);
+    }
     Output<WCHAR> output(target, targetLength);
-    return codePage == CP_UTF8 ? Utf8ToUtf16(flags, bytes, length, output)
-                               : Windows1252ToUtf16(bytes, length, output);
+    return convert(output);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH source, int sourceLength, LPSTR target, int targetLength,
@@ -231,7 +280,13 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH source, int sourceLength, L
         // The only default UTF-8 ever needs is U+FFFD: a default character
         // asked for goes unused.
         BOOL ignored;
-        return Utf16ToUtf8(source, length, output, usedDefaultChar ? *usedDefaultChar : ignored);
+        BOOL& usedDefault = usedDefaultChar ? *usedDefaultChar : ignored;
+        // Every unit gives at most three bytes: a surrogate pair gives four.
+        if (HoldsLongest(target, targetLength, length, 3)) {
+            UncheckedOutput<char> unchecked(target);
+            return Utf16ToUtf8(source, length, unchecked, usedDefault);
+        }
+        return Utf16ToUtf8(source, length, output, usedDefault);
     }
     if (codePage == CP_ACP)
         return Utf16ToWindows1252(source, length, defaultChar, usedDefaultChar, output);
