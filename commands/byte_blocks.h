@@ -34,13 +34,6 @@ inline ByteBlock EveryByte(unsigned char byte)
     return ByteBlock{} + byte;
 }
 
-inline bool AnyByteSet(ByteMask mask)
-{
-    uint64_t halves[2];
-    memcpy(halves, &mask, kBlockSize);
-    return (halves[0] | halves[1]) != 0;
-}
-
 // A-Z become a-z; every other byte stays.
 inline ByteBlock LowerCased(ByteBlock block)
 {
