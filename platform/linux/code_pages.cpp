@@ -123,7 +123,7 @@ bool IsContinuation(const unsigned char* position, const unsigned char* end)
 // invalid sequence gives kInvalid and leaves *position after the longest prefix
 // that could still have begun a valid sequence, as Windows does, so that the
 // next byte starts afresh.
-char32_t DecodeUtf8(const unsigned char*& position, const unsigned char* end)
+inline char32_t DecodeUtf8(const unsigned char*& position, const unsigned char* end)
 {
     unsigned char lead = *position++;
     if (lead < 0x80)
