@@ -167,6 +167,12 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"Ansi", "Jos\xE9 M\xFCller \x80", "\"Jos\xC3\xA9 M\xC3\xBCller \xE2\x82\xAC\""},
                     NameCase{"QuoteAndBackslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
                     NameCase{"Controls", "a\tb\x01\x1F", "\"a\\u0009b\\u0001\\u001f\""},
+                    // Escapes on either side of the sixteenth byte, and in every byte.
+                    NameCase{"EscapeEndsTheFirstSixteen", std::string(15, 'n') + "\"",
+                             "\"" + std::string(15, 'n') + "\\\"\""},
+                    NameCase{"EscapeStartsTheNextSixteen", std::string(16, 'n') + "\x01n",
+                             "\"" + std::string(16, 'n') + "\\u0001n\""},
+                    NameCase{"EveryByteEscaped", std::string(17, '\\'), "\"" + std::string(34, '\\') + "\""},
                     // The library filled all 31 bytes without a terminator.
                     NameCase{"FilledToTheEnd", std::string(31, 'n'), "\"" + std::string(31, 'n') + "\""}),
     [](const auto& info) { return std::string(info.param.name); });
