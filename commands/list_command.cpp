@@ -172,7 +172,10 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, Utf8NameBuffer& utf8)
     gUserLibrary.VL_GetFullName(user, fullName);
     ByteBlock first = LoadBlock(fullName);
     ByteBlock second = LoadBlock(fullName + kBlockSize);
-    // The top bit of each byte, and where the bytes are zero; the last byte always is.
+    // The top bit of every byte of the buffer, and where its bytes are zero;
+    // the last one always is. Bytes after the name count too: looking at them
+    // costs less than stopping where the name ends, and a high byte there
+    // only sends the name the long way round.
     uint32_t high = BitsOf(std::bit_cast<ByteMask>(first | second));
     uint32_t zeros = BitsOf(first == EveryByte(0)) | BitsOf(second == EveryByte(0)) << kBlockSize;
     size_t length = static_cast<size_t>(std::countr_zero(zeros));
