@@ -9,6 +9,17 @@
 # Instructions come from callgrind (valgrind), counted inside one list
 # request and one floor pass; an auth request's instructions are counted
 # too, less those spent in the user library and the host.
+#
+# The times depend on whether a repetition finds the pages of its large
+# buffers still mapped from the one before, which glibc decides as blocks
+# come and go; on a virtual machine a page fault costs microseconds, and a
+# change in the sizes of the list's blocks alone can move list / floor by a
+# whole unit. To compare two builds, fix the heap's behaviour for both:
+#   GLIBC_TUNABLES=glibc.malloc.mmap_threshold=524288
+#       maps every block of 512 KiB or more afresh, as the Windows heap does
+#       with its large blocks: page faults count, in list and floor alike;
+#   GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=4294967295
+#       keeps every page mapped: the processor's work alone.
 set -eu
 build=${1:-build/linux}
 [ $# -gt 0 ] && shift
