@@ -1,10 +1,8 @@
-// The auth command: do this address and password belong to a usable account?
-// It answers yes or no, never why.
 #include "commands/auth_command.h"
-#include "extension/request_context.h"
-#include "extension/wiped_buffer.h"
+
 #include "platform/ascii.h"
 #include "platform/os_calls.h"
+#include "platform/wiping.h"
 #include "userlib/account_guards.h"
 
 #include <cstring>
@@ -59,16 +57,14 @@ AccountVerdict CheckAuthAccount(const std::string& address, const std::string& p
     return AccountVerdictOf(user.Handle(), password);
 }
 
-void RequestContext::RunAuthCommand()
+bool BuildAuthAnswer(const ParameterList& parameters, std::string_view& body)
 {
-    if (!AuthCommandBound(gUserLibrary)) {
-        SendInternalError();
-        return;
-    }
+    if (!AuthCommandBound(gUserLibrary))
+        return false;
 
     const std::string* address = nullptr;
     const std::string* password = nullptr;
-    for (const FormParameter& parameter : parameters_) {
+    for (const FormParameter& parameter : parameters) {
         if (EqualsIgnoringAsciiCase(parameter.name, "user"))
             address = &parameter.value;
         else if (EqualsIgnoringAsciiCase(parameter.name, "pass"))
@@ -77,5 +73,6 @@ void RequestContext::RunAuthCommand()
 
     bool succeeded =
         address && password && CheckAuthAccount(*address, *password) == AccountVerdict::kAccepted;
-    SendResponse("200 OK", kJsonContentType, succeeded ? kSucceeded : kFailed);
+    body = succeeded ? kSucceeded : kFailed;
+    return true;
 }

@@ -1,6 +1,6 @@
 #include "doctor/diagnosis.h"
 
-#include "commands/alias_table.h"
+#include "commands/alias_index.h"
 #include "commands/auth_command.h"
 #include "commands/list_command.h"
 #include "doctor/load_messages.h"
@@ -223,7 +223,7 @@ private:
             return;
         }
         SettingsPath path;
-        ReadSettingsFilePath(path);
+        ReadServerFilePath(path, kSettingsFileId);
         std::string file = path;
         // A directory in the file's place exists, but no profile reader reads it.
         std::error_code ignored;
@@ -314,12 +314,12 @@ private:
     {
         if (!gUserLibrary.VL_GetDBPath)
             return;
-        AliasFilePath path;
-        ReadAliasFilePath(path);
+        char path[kAliasPathSize + 1];
+        ReadServerFilePath(path, kAliasFileId);
         AliasFileReport read;
-        AliasTable table = ReadAliasTableFrom(path, &read);
-        report_.aliases = static_cast<long>(table.size());
-        std::string detail = std::string(path) + "\n" + std::to_string(table.size()) + " aliases; ignored lines: " +
+        AliasIndex index(ReadAliasText(path, &read), &read);
+        report_.aliases = static_cast<long>(index.Count());
+        std::string detail = std::string(path) + "\n" + std::to_string(index.Count()) + " aliases; ignored lines: " +
                              std::to_string(read.comments) + " comments, " + std::to_string(read.withoutEquals) +
                              " without \"=\" (blank ones included), " + std::to_string(read.wildcardOrMacro) +
                              " wildcard or macro aliases; " + std::to_string(read.cutOff) +
@@ -344,11 +344,11 @@ private:
                    "read the program folder");
         if (!report_.loads || !gUserLibrary.VL_GetDBPath)
             return;
-        AliasFilePath aliases;
-        ReadAliasFilePath(aliases);
+        char aliases[kAliasPathSize + 1];
+        ReadServerFilePath(aliases, kAliasFileId);
         AccessStep("access:alias-file", AccountMay(account, aliases, AccessKind::kRead), "read the alias file");
         SettingsPath settings;
-        ReadSettingsFilePath(settings);
+        ReadServerFilePath(settings, kSettingsFileId);
         AccessStep("access:settings-file-read", AccountMay(account, settings, AccessKind::kRead),
                    "read the settings file");
         AccessStep("access:settings-file-write", AccountMay(account, settings, AccessKind::kWrite),

@@ -1,13 +1,13 @@
 #include "doctor/password.h"
 
 #include "doctor/system.h"
-#include "platform/win32.h"
+#include "platform/wiping.h"
 
 #include <cstdio>
 
 Password::~Password()
 {
-    WipeBytes(text_.data(), text_.capacity());
+    WipeString(text_);
 }
 
 bool ReadPassword(const std::string& address, Password& password)

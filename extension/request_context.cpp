@@ -1,23 +1,13 @@
 #include "extension/request_context.h"
 
+#include "commands/auth_command.h"
+#include "commands/list_command.h"
 #include "platform/ascii.h"
+#include "platform/wiping.h"
+#include "request/caller_authentication.h"
+#include "userlib/user_library.h"
 
-namespace {
-
-void WipeString(std::string& text)
-{
-    // The whole capacity: a short string keeps its bytes inside the object,
-    // and a moved-from one may still hold them.
-    WipeBytes(text.data(), text.capacity());
-}
-
-} // namespace
-
-FormParameter::~FormParameter()
-{
-    WipeString(name);
-    WipeString(value);
-}
+#include <cstring>
 
 bool RequestContext::IsHttps()
 {
@@ -46,4 +36,95 @@ void RequestContext::HandleRequest()
         RunListCommand();
     else
         RunAuthCommand();
+}
+
+// The credentials are zeroed however the stage ends, accepted or not.
+bool RequestContext::AuthenticateCaller()
+{
+    if (!CallerCheckBound(gUserLibrary)) {
+        SendInternalError();
+        return false;
+    }
+
+    char credentials[kCredentialsSize];
+    WipedOnExit wipe(credentials, sizeof credentials);
+    memset(credentials, 0, sizeof credentials);
+    DWORD size = kCredentialsSize;
+    bool present = ecb_->GetServerVariable(ecb_->ConnID, const_cast<char*>("HTTP_AUTHORIZATION"), credentials, &size);
+    credentials[kCredentialsSize - 1] = '\0';
+
+    switch (CheckBasicCredentials(present ? credentials : nullptr)) {
+    case CallerCheck::kNoCredentials:
+        SendErrorPage("401 Unauthorized", "Authentication required");
+        return false;
+    case CallerCheck::kRejected:
+        SendErrorPage("401 Unauthorized", "Invalid username or password");
+        return false;
+    case CallerCheck::kAccepted:
+        break;
+    }
+    return true;
+}
+
+// Fills the buffer with the whole body: what the host already holds, then
+// the rest through ReadClient, asking again until every byte has arrived.
+bool RequestContext::ReadBody(char* buffer)
+{
+    const DWORD total = ecb_->cbTotalBytes;
+    DWORD filled = ecb_->cbAvailable < total ? ecb_->cbAvailable : total;
+    if (filled > 0)
+        memcpy(buffer, ecb_->lpbData, filled);
+    while (filled < total) {
+        DWORD size = total - filled;
+        if (!ecb_->ReadClient(ecb_->ConnID, buffer + filled, &size) || size == 0)
+            return false;
+        filled += size < total - filled ? size : total - filled;
+    }
+    return true;
+}
+
+// The body lives in a buffer of its own, wiped once cut up: an auth body
+// carries a password.
+bool RequestContext::ReadForm()
+{
+    const DWORD total = ecb_->cbTotalBytes;
+    if (!IsFormRequest(ecb_->lpszContentType, total)) {
+        SendErrorPage("400 Bad Request", "Invalid input");
+        return false;
+    }
+
+    WipedBuffer<char> body(total + 1);
+    if (!ReadBody(body.get())) {
+        SendErrorPage("500 Internal Server Error", "Error reading posted data");
+        return false;
+    }
+    body.get()[total] = '\0';
+    ParseForm(body.get(), parameters_);
+
+    command_ = SelectCommand(parameters_);
+    if (command_ == kCommandNone) {
+        SendErrorPage("400 Bad Request", "Invalid command");
+        return false;
+    }
+    return true;
+}
+
+void RequestContext::RunListCommand()
+{
+    BodyPieces body;
+    if (!BuildListAnswer(body)) {
+        SendInternalError();
+        return;
+    }
+    SendResponse("200 OK", kJsonContentType, body.Pieces());
+}
+
+void RequestContext::RunAuthCommand()
+{
+    std::string_view body;
+    if (!BuildAuthAnswer(parameters_, body)) {
+        SendInternalError();
+        return;
+    }
+    SendResponse("200 OK", kJsonContentType, body);
 }

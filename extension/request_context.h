@@ -1,34 +1,14 @@
 // The per-request handler: one lives on the stack of HttpExtensionProc for
-// each request and reaches the host only through its control block.
+// each request and is the only part of a request that talks to the host,
+// through its control block. Each stage it runs is a short adapter over a
+// function of request/ or commands/ that works on values.
 #pragma once
 
 #include "platform/win32.h"
+#include "request/form.h"
 
-#include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
-
-// One decoded name/value pair of the posted form. The strings are wiped
-// before they are freed: the form of an auth request carries a password.
-struct FormParameter {
-    std::string name;
-    std::string value;
-
-    FormParameter(std::string_view n, std::string_view v) : name(n), value(v) {}
-    FormParameter(FormParameter&&) = default;
-    FormParameter& operator=(FormParameter&&) = default;
-    ~FormParameter();
-};
-
-using ParameterList = std::vector<FormParameter>;
-
-enum CommandKind : int32_t {
-    kCommandNone = 0,
-    kCommandList = 1,
-    kCommandAuth = 2,
-};
 
 inline constexpr const char* kJsonContentType = "text/json; charset=UTF-8";
 
@@ -56,12 +36,8 @@ public:
     const ParameterList& Parameters() const { return parameters_; }
     CommandKind Command() const { return command_; }
 
-    static constexpr DWORD kCredentialsSize = 1024;
-
 private:
-    bool ReadBasicCredentials(char (&credentials)[kCredentialsSize]);
     bool ReadBody(char* buffer);
-    bool ReadParameters(DWORD total);
 
     EXTENSION_CONTROL_BLOCK* ecb_;
     ParameterList parameters_;

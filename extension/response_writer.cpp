@@ -1,5 +1,6 @@
 #include "extension/request_context.h"
 
+#include "commands/body_pieces.h"
 #include "platform/ascii.h"
 
 #include <charconv>
@@ -74,8 +75,8 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
     uint64_t bodyLength = 0;
     for (std::string_view piece : body)
         bodyLength += piece.size();
-    // WriteClient takes a 32-bit count; a body it cannot carry whole is not sent cut short.
-    if (bodyLength > UINT32_MAX) {
+    // A body that WriteClient cannot carry whole is not sent cut short.
+    if (bodyLength > kLargestBody) {
         SendInternalError();
         return;
     }

@@ -3,7 +3,8 @@
 // macro, no entry holds a zero byte, the table is sorted by target, and the
 // index that the list command uses finds for each target exactly the table's
 // run, in the same order.
-#include "commands/alias_table.h"
+#include "commands/alias_index.h"
+#include "tests/commands/alias_table.h"
 #include "fuzz/fuzz_target.h"
 
 #include <algorithm>

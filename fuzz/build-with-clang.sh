@@ -21,6 +21,7 @@ cmake --build "$out" --target tessaline_core tessaline_platform
 for target in base64 percent_decoding request alias_table profile registry code_pages; do
     clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer,$sanitizers -fno-sanitize-recover=undefined \
         fuzz/${target}_fuzz.cpp fuzz/fuzz_failure.cpp tests/fake_host.cpp tests/fake_user_library.cpp \
+        tests/commands/alias_table.cpp \
         "$out/libtessaline_core.a" "$out/platform/libtessaline_platform.a" -ldl \
         -o "$out/${target}_fuzz" &
 done

@@ -19,8 +19,6 @@
 // Composed as application directory, then library type.
 #define USER_LIBRARY_PATH_FORMAT "%s\\VLUser%s.dll"
 
-inline void WipeBytes(void* bytes, size_t count) { SecureZeroMemory(bytes, count); }
-
 // Reentrant: the position lives with the caller, not in per-thread state.
 inline char* NextToken(char* text, const char* separators, char** position)
 {
@@ -44,8 +42,6 @@ inline FILE* OpenSharedForReading(const char* path) { return _fsopen(path, "rb",
 #define EXTENSION_EXPORT extern "C" __attribute__((visibility("default")))
 
 #define USER_LIBRARY_PATH_FORMAT "%s/VLUser%s.so"
-
-inline void WipeBytes(void* bytes, size_t count) { explicit_bzero(bytes, count); }
 
 inline char* NextToken(char* text, const char* separators, char** position)
 {

@@ -1,9 +1,7 @@
-// Every caller proves itself with Basic credentials of an enabled account
-// that holds web-configuration permission 4.
-#include "extension/request_context.h"
+#include "request/caller_authentication.h"
+
 #include "platform/ascii.h"
 #include "request/base64.h"
-#include "request/caller_authentication.h"
 #include "userlib/account_guards.h"
 
 #include <cstring>
@@ -11,19 +9,6 @@
 namespace {
 
 constexpr size_t kSchemeLength = 6; // "Basic "
-
-// Zeroes the credentials however the stage ends.
-class WipedOnExit {
-public:
-    WipedOnExit(void* bytes, size_t size) : bytes_(bytes), size_(size) {}
-    ~WipedOnExit() { WipeBytes(bytes_, size_); }
-    WipedOnExit(const WipedOnExit&) = delete;
-    WipedOnExit& operator=(const WipedOnExit&) = delete;
-
-private:
-    void* bytes_;
-    size_t size_;
-};
 
 AccountVerdict CallerVerdict(UserHandle user, const char* password)
 {
@@ -47,45 +32,19 @@ AccountVerdict CheckCallerAccount(const char* address, const char* password)
     return CallerVerdict(user.Handle(), password);
 }
 
-// Reads the Authorization header into the buffer; true when it holds a
-// zero-terminated value that begins with the Basic scheme.
-bool RequestContext::ReadBasicCredentials(char (&credentials)[kCredentialsSize])
+CallerCheck CheckBasicCredentials(char* authorization)
 {
-    DWORD size = kCredentialsSize;
-    if (!ecb_->GetServerVariable(ecb_->ConnID, const_cast<char*>("HTTP_AUTHORIZATION"), credentials, &size))
-        return false;
-    credentials[kCredentialsSize - 1] = '\0';
-    return StartsWithIgnoringAsciiCase(std::string_view(credentials, strnlen(credentials, kSchemeLength)),
-                                       "Basic ");
-}
-
-bool RequestContext::AuthenticateCaller()
-{
-    if (!CallerCheckBound(gUserLibrary)) {
-        SendInternalError();
-        return false;
-    }
-
-    char credentials[kCredentialsSize];
-    WipedOnExit wipe(credentials, sizeof credentials);
-    memset(credentials, 0, sizeof credentials);
-
-    char* address = nullptr;
-    char* password = nullptr;
-    if (ReadBasicCredentials(credentials)) {
-        address = DecodeBase64(credentials + kSchemeLength);
-        if (char* colon = strchr(address, ':')) {
-            *colon = '\0';
-            password = colon + 1;
-        }
-    }
-    if (!password) {
-        SendErrorPage("401 Unauthorized", "Authentication required");
-        return false;
-    }
-    if (CheckCallerAccount(address, password) != AccountVerdict::kAccepted) {
-        SendErrorPage("401 Unauthorized", "Invalid username or password");
-        return false;
-    }
-    return true;
+    if (!authorization ||
+        !StartsWithIgnoringAsciiCase(std::string_view(authorization, strnlen(authorization, kSchemeLength)),
+                                     "Basic "))
+        return CallerCheck::kNoCredentials;
+    char* address = DecodeBase64(authorization + kSchemeLength);
+    char* colon = strchr(address, ':');
+    if (!colon)
+        return CallerCheck::kNoCredentials;
+    *colon = '\0';
+    const char* password = colon + 1;
+    if (CheckCallerAccount(address, password) != AccountVerdict::kAccepted)
+        return CallerCheck::kRejected;
+    return CallerCheck::kAccepted;
 }

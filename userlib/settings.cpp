@@ -31,12 +31,6 @@ bool ReadGroupNamesValue(const char* path, char* value, DWORD size)
 
 } // namespace
 
-void ReadSettingsFilePath(SettingsPath& path)
-{
-    memset(path, 0, sizeof path);
-    gUserLibrary.VL_GetDBPath(path, kSettingsFileId);
-}
-
 GroupNamesSetting FindGroupNamesSetting(const char* settingsPath)
 {
     char value[sizeof kAbsentMarker] = {};
@@ -59,7 +53,7 @@ void EnsureGroupNamesSetting()
     if (!gUserLibrary.VL_GetDBPath)
         return;
     SettingsPath path;
-    ReadSettingsFilePath(path);
+    ReadServerFilePath(path, kSettingsFileId);
     if (FindGroupNamesSetting(path) == GroupNamesSetting::kAbsent)
         gOs.WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
 }
@@ -67,7 +61,7 @@ void EnsureGroupNamesSetting()
 bool ReadGroupNames(GroupNameList& names)
 {
     SettingsPath path;
-    ReadSettingsFilePath(path);
+    ReadServerFilePath(path, kSettingsFileId);
 
     // The absent marker, like any run of commas, splits into no names.
     char value[kGroupNamesSize] = {};

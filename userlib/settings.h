@@ -8,12 +8,9 @@
 
 using GroupNameList = std::vector<std::string>;
 
-// The settings file's path as the user library gives it. One byte more than
-// the library is told of, always zero, ends the path even when the library
-// fills its whole buffer.
+// The settings file's path as the user library gives it, and a zero after.
 constexpr size_t kSettingsPathSize = 272;
 using SettingsPath = char[kSettingsPathSize + 1];
-void ReadSettingsFilePath(SettingsPath& path);
 
 constexpr char kSettingsSection[] = "TessalineIntegration";
 constexpr char kGroupNamesKey[] = "GroupNames";

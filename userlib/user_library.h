@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 using UserHandle = int64_t;
 constexpr UserHandle kNoUser = -1;
@@ -30,6 +31,16 @@ struct BindingTable {
 #undef VL_SLOT
 
 extern BindingTable gUserLibrary;
+
+// A server file's path as the user library gives it. The buffer holds one
+// byte more than the path may take; it stays zero, so the path ends inside
+// the buffer even when the library fills all the rest.
+template <size_t Size>
+void ReadServerFilePath(char (&path)[Size], ServerFileId file)
+{
+    memset(path, 0, Size);
+    gUserLibrary.VL_GetDBPath(path, file);
+}
 
 // True when every given slot of the table holds an entry point.
 template <class... Slots>

@@ -1,6 +1,6 @@
 // The alias file reader: which lines become entries, in what order, and how
 // text-mode reading treats line ends, long lines and the end of the file.
-#include "commands/alias_table.h"
+#include "tests/commands/alias_table.h"
 #include "commands/byte_blocks.h"
 #include "tests/temp_directory.h"
 

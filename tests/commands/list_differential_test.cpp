@@ -11,7 +11,7 @@
 // zero bytes, blanks at either end, capitals, duplicates, aliases of unknown
 // targets, targets that differ only in letter case, and bytes that JSON
 // escapes.
-#include "commands/alias_table.h"
+#include "tests/commands/alias_table.h"
 #include "tests/commands/reference_list.h"
 #include "tests/fake_host.h"
 #include "tests/fake_user_library.h"

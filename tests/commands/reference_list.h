@@ -6,7 +6,7 @@
 // extension's answer is still the same, byte for byte; never built into it.
 #pragma once
 
-#include "commands/alias_table.h"
+#include "commands/alias_file.h"
 #include "userlib/settings.h"
 
 #include <string>

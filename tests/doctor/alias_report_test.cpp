@@ -1,6 +1,6 @@
 // What the alias file reader tells the doctor about the lines it ignores;
 // asking for the counts never changes the table.
-#include "commands/alias_table.h"
+#include "tests/commands/alias_table.h"
 #include "tests/temp_directory.h"
 
 #include <gtest/gtest.h>
