@@ -1,5 +1,7 @@
 #include "bench/generated_server.h"
 
+#include "devkit/userlib/layout_text.h"
+
 #include <fstream>
 
 namespace {
@@ -57,12 +59,13 @@ ServerData WriteGeneratedServer(const std::string& directory, size_t accounts, c
     data.accounts = accounts;
     data.aliasFile = Write(directory, "Aliases.txt", GeneratedAliasFile(accounts));
     std::string settingsFile = Write(directory, "Settings.ini", "[TessalineIntegration]\r\nGroupNames=Sales,Support\r\n");
-    std::string mainSettings =
-        Write(directory, "Velmora.ini",
-              "[Directories]\r\n" + std::string(kGeneratedAccountsKey) + "=" + std::to_string(accounts) +
-                  "\r\nAliasFile=" + data.aliasFile + "\r\nSettingsFile=" + settingsFile + "\r\n");
-    data.registryFile = Write(directory, "registry.reg",
-                              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Norvane\\Velmora]\r\n\"AppPath\"=\"" +
-                                  libraryDirectory + "\"\r\n\"IniPath\"=\"" + mainSettings + "\"\r\n");
+    MainSettings layout;
+    layout.accountsKey = kGeneratedAccountsKey;
+    layout.accounts = std::to_string(accounts);
+    layout.aliasFile = data.aliasFile;
+    layout.settingsFile = settingsFile;
+    std::string mainSettings = Write(directory, "Velmora.ini", MainSettingsText(layout));
+    data.registryFile =
+        Write(directory, "registry.reg", RegistryFileText({{"AppPath", libraryDirectory}, {"IniPath", mainSettings}}));
     return data;
 }

@@ -1,6 +1,8 @@
 #include "bench/server_data.h"
 
 #include <algorithm>
+#include "devkit/userlib/layout_text.h"
+
 #include <fstream>
 #include <numeric>
 #include <random>
@@ -54,12 +56,12 @@ ServerData WriteServerData(const std::string& directory, size_t accounts, const 
     std::string accountFile = Write(directory, "Accounts.txt", AccountLines(accounts));
     data.aliasFile = Write(directory, "Aliases.txt", AliasLines(accounts));
     std::string settingsFile = Write(directory, "Settings.ini", "[TessalineIntegration]\r\nGroupNames=Sales,Support\r\n");
-    std::string mainSettings = Write(directory, "Velmora.ini",
-                                     "[Advanced]\r\nUserDllType=\r\n[Directories]\r\nAccounts=" + accountFile +
-                                         "\r\nAliasFile=" + data.aliasFile + "\r\nSettingsFile=" + settingsFile +
-                                         "\r\n");
-    data.registryFile = Write(directory, "registry.reg",
-                              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Norvane\\Velmora]\r\n\"AppPath\"=\"" +
-                                  libraryDirectory + "\"\r\n\"IniPath\"=\"" + mainSettings + "\"\r\n");
+    MainSettings layout;
+    layout.accounts = accountFile;
+    layout.aliasFile = data.aliasFile;
+    layout.settingsFile = settingsFile;
+    std::string mainSettings = Write(directory, "Velmora.ini", MainSettingsText(layout));
+    data.registryFile =
+        Write(directory, "registry.reg", RegistryFileText({{"AppPath", libraryDirectory}, {"IniPath", mainSettings}}));
     return data;
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr char kServerKey[] = "Software\\Norvane\\Velmora";
-
 // Every other type is served by a copy of the stand-in.
 fs::path BuiltLibrary(const std::string& type)
 {
@@ -46,17 +44,6 @@ void RemoveKey(const fs::path&)
 
 #else
 
-std::string RegistryString(const std::string& value)
-{
-    std::string quoted = "\"";
-    for (char c : value) {
-        if (c == '\\' || c == '"')
-            quoted += '\\';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
 // The registry is the file that VELMORA_REGISTRY_FILE names.
 void WriteRegistryFile(const fs::path& file, const std::string& text)
 {
@@ -66,10 +53,7 @@ void WriteRegistryFile(const fs::path& file, const std::string& text)
 
 void WriteKey(const fs::path& file, const RegistryValues& values)
 {
-    std::string text = std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\") + kServerKey + "]\n";
-    for (const auto& [name, value] : values)
-        text += RegistryString(name) + "=" + RegistryString(value) + "\n";
-    WriteRegistryFile(file, text);
+    WriteRegistryFile(file, RegistryFileText(values));
 }
 
 void RemoveKey(const fs::path& file)
@@ -128,9 +112,12 @@ void ServerLayout::WriteMainSettings(const fs::path& at, const std::string& libr
 void ServerLayout::WriteMainSettings(const fs::path& at, const std::string& libraryType,
                                      const fs::path& accountsFile)
 {
-    WriteText(at, "[Advanced]\r\nUserDllType=" + libraryType + "\r\n\r\n[Directories]\r\nAccounts=" +
-                      accountsFile.string() + "\r\nAliasFile=" + aliases.string() +
-                      "\r\nSettingsFile=" + settings.string() + "\r\n");
+    MainSettings text;
+    text.libraryType = libraryType;
+    text.accounts = accountsFile.string();
+    text.aliasFile = aliases.string();
+    text.settingsFile = settings.string();
+    WriteText(at, MainSettingsText(text));
 }
 
 void ServerLayout::WriteAccounts(const std::string& text) const

@@ -3,6 +3,7 @@
 // and what the platform tells about a library the extension has loaded.
 #pragma once
 
+#include "devkit/userlib/layout_text.h"
 #include "platform/win32.h"
 #include "tests/temp_directory.h"
 #include "userlib/user_library.h"
@@ -23,8 +24,6 @@ EXTENSION_EXPORT BOOL WINAPI TerminateExtension(DWORD flags);
 std::string LibraryFileName(const std::string& type);
 // The sample mail server's directory in the source tree.
 fs::path SampleDirectory();
-
-using RegistryValues = std::vector<std::pair<std::string, std::string>>;
 
 class ServerLayout {
     TempDirectory temp_; // first: every path below lies in it
