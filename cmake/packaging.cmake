@@ -9,6 +9,14 @@ endif()
 file(STRINGS extension/version.rc file_version REGEX "^FILEVERSION ")
 string(REGEX REPLACE "^FILEVERSION ([0-9]+),([0-9]+),([0-9]+),.*" "\\1.\\2.\\3" package_version "${file_version}")
 
+# The linker's map of each program names every archive member it took: the
+# package's bill of materials lists the components linked in from them.
+set(link_maps ${CMAKE_BINARY_DIR}/link-maps)
+file(MAKE_DIRECTORY ${link_maps})
+foreach(program TessalineIntegration tessaline-doctor)
+    target_link_options(${program} PRIVATE LINKER:-Map=${link_maps}/$<TARGET_FILE_NAME:${program}>.map)
+endforeach()
+
 # Only the programs: the DLL's import library stays out of the package.
 install(TARGETS TessalineIntegration tessaline-doctor
         RUNTIME DESTINATION .
@@ -32,4 +40,5 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/source_date_epoch.
 set(CPACK_TESSALINE_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 # Debian's python3: the zip writer needs nothing beyond its standard library.
 set(CPACK_TESSALINE_PYTHON /usr/bin/python3)
+set(CPACK_TESSALINE_LINK_MAPS ${link_maps})
 include(CPack)

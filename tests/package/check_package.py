@@ -6,6 +6,7 @@
 Run with Debian's python3, which has python3-pefile.
 """
 import hashlib
+import json
 import os
 import re
 import subprocess
@@ -18,8 +19,9 @@ import pefile
 TOP = "TessalineIntegration-7.5.0-win64/"
 DLL = "TessalineIntegration.dll"
 DOCTOR = "tessaline-doctor.exe"
+SBOM = "TessalineIntegration-7.5.0.spdx.json"
 EXPECTED_FILES = {DLL, DOCTOR, "README.txt", "SHA256SUMS", "docs/iis.md", "docs/api.md",
-                  "docs/openapi.yaml", "docs/iis-config.xml"}
+                  "docs/openapi.yaml", "docs/iis-config.xml", SBOM}
 # What a bare Windows server has; the mingw runtime DLLs are not among them.
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "user32.dll", "ntdll.dll",
                "shell32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "version.dll",
@@ -124,6 +126,86 @@ class ReleasePackage(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(sorted(path for path in paths for encoding in ("utf-8", "utf-16-le")
                                         if path.encode(encoding) in self.files[name]), [])
+
+
+# Components every build links into both programs, with the Debian package
+# each comes from and the licence its copyright file gives.
+STATIC_COMPONENTS = {
+    "libstdc++": ("g++-mingw-w64-x86-64-posix", "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    "libgcc": ("gcc-mingw-w64-x86-64-posix", "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    "winpthreads": ("mingw-w64-x86-64-dev", "MIT AND "),
+    "mingw-w64 runtime": ("mingw-w64-x86-64-dev", "ZPL-2.1 AND "),
+}
+LICENCE_REFERENCE = re.compile(r"LicenseRef-[A-Za-z0-9.-]+")
+
+
+def debian_version(package):
+    return subprocess.run(["dpkg-query", "--show", "--showformat", "${Version}", package],
+                          check=True, capture_output=True, text=True).stdout
+
+
+class BillOfMaterials(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        _, files = read_package()
+        cls.files = files
+        cls.document = json.loads(files[SBOM].decode("utf-8"))
+        cls.packages = {package["name"]: package for package in cls.document["packages"]}
+
+    def test_is_spdx_2_3_whose_references_all_resolve(self):
+        document = self.document
+        self.assertEqual((document["spdxVersion"], document["dataLicense"], document["SPDXID"]),
+                         ("SPDX-2.3", "CC0-1.0", "SPDXRef-DOCUMENT"))
+        self.assertRegex(document["documentNamespace"], r"^https://\S+$")
+        self.assertRegex(document["creationInfo"]["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        elements = [element["SPDXID"] for element in document["packages"] + document["files"]]
+        self.assertEqual(len(elements), len(set(elements)))
+        for package in document["packages"]:
+            with self.subTest(package["name"]):
+                for field in ("name", "versionInfo", "downloadLocation", "licenseConcluded", "licenseDeclared",
+                              "copyrightText"):
+                    self.assertTrue(package.get(field), field)
+                self.assertIs(package["filesAnalyzed"], False)
+        known = set(elements) | {"SPDXRef-DOCUMENT"}
+        self.assertEqual([relation for relation in document["relationships"]
+                          if not {relation["spdxElementId"], relation["relatedSpdxElement"]} <= known], [])
+        defined = {info["licenseId"] for info in document["hasExtractedLicensingInfos"]
+                   if info["extractedText"].strip()}
+        used = set(LICENCE_REFERENCE.findall(json.dumps(document["packages"] + document["files"])))
+        self.assertEqual(used - defined, set())
+
+    def test_describes_the_project_and_its_two_programs_as_shipped(self):
+        project = self.packages["TessalineIntegration"]
+        self.assertEqual(project["versionInfo"], "7.5.0")
+        describes = [relation["relatedSpdxElement"] for relation in self.document["relationships"]
+                     if relation["relationshipType"] == "DESCRIBES"]
+        self.assertEqual(describes, [project["SPDXID"]])
+        digests = {entry["fileName"]: {checksum["algorithm"]: checksum["checksumValue"]
+                                       for checksum in entry["checksums"]}["SHA256"]
+                   for entry in self.document["files"]}
+        self.assertEqual(digests, {f"./{name}": hashlib.sha256(self.files[name]).hexdigest()
+                                   for name in (DLL, DOCTOR)})
+
+    def test_lists_each_static_component_with_its_debian_version_and_licence(self):
+        for name, (package, licence) in STATIC_COMPONENTS.items():
+            with self.subTest(name):
+                component = self.packages[name]
+                self.assertEqual(component["versionInfo"], debian_version(package))
+                self.assertIn(f"Debian package {package} ", component["sourceInfo"])
+                self.assertTrue(component["licenseDeclared"].startswith(licence), component["licenseDeclared"])
+
+    def test_each_program_names_what_is_linked_into_it(self):
+        ids = {package["SPDXID"]: package["name"] for package in self.document["packages"]}
+        files = {entry["SPDXID"]: entry["fileName"] for entry in self.document["files"]}
+        linked = {}
+        for relation in self.document["relationships"]:
+            if relation["relationshipType"] == "STATIC_LINK":
+                linked.setdefault(files[relation["spdxElementId"]], set()).add(ids[relation["relatedSpdxElement"]])
+        for program in (f"./{DLL}", f"./{DOCTOR}"):
+            with self.subTest(program):
+                self.assertLessEqual(set(STATIC_COMPONENTS), linked.get(program, set()))
+                # Nothing is linked from outside the packages the document lists.
+                self.assertLessEqual(linked[program], set(self.packages) - {"TessalineIntegration"})
 
 
 if __name__ == "__main__":
