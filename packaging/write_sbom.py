@@ -62,10 +62,11 @@ def archive_files(map_path):
 
 
 def debian_package(path):
-    """The Debian package holding the file, or None for the build's own files."""
+    """The Debian package holding the file; a file that none holds stops the
+    package, since the document would leave it out unsaid."""
     found = subprocess.run(["dpkg-query", "--search", path], capture_output=True, text=True)
     if found.returncode != 0:
-        return None
+        sys.exit(f"write_sbom.py: no Debian package holds {path}, which the linker took")
     return found.stdout.split(":", 1)[0].strip()
 
 
@@ -139,14 +140,16 @@ def spdx_id(text):
 def main():
     staged, name, version, epoch, map_dir = sys.argv[1:]
     staged = Path(staged)
+    # The maps lie in the build tree, whose own archives are the project's.
+    build = str(Path(map_dir).resolve().parent) + os.sep
     # component -> {"package", "files"}; program -> components linked into it
     components, linked = {}, {}
     for program in PROGRAMS:
         linked[program] = set()
         for path in sorted(archive_files(Path(map_dir) / f"{program}.map")):
-            package = debian_package(path)
-            if package is None:
+            if path.startswith(build):
                 continue
+            package = debian_package(path)
             base = os.path.basename(path)
             component = COMPONENT_OF_FILE.get(base) or (MINGW_RUNTIME if MINGW_PACKAGE.fullmatch(package)
                                                         else package)
