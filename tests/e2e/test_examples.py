@@ -74,7 +74,7 @@ def make_authority(name):
 
 def make_server_certificate(issuer, names):
     """A server certificate for the names, signed by the authority; returns its path without the extension."""
-    path = f"{issuer}-server-{len(os.listdir(work.name))}"
+    path = f"{issuer}-server"
     extensions = write(os.path.basename(path) + ".cnf",
                        f"{names}\nbasicConstraints=critical,CA:FALSE\nextendedKeyUsage=serverAuth\n")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", path + ".key",
