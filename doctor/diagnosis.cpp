@@ -3,14 +3,17 @@
 #include "commands/alias_index.h"
 #include "commands/auth_command.h"
 #include "commands/list_command.h"
+#include "doctor/check_results.h"
 #include "doctor/load_messages.h"
 #include "doctor/system.h"
+#include "platform/ascii.h"
 #include "platform/win32.h"
 #include "request/caller_authentication.h"
 #include "userlib/account_guards.h"
 #include "userlib/settings.h"
 #include "userlib/user_library.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -31,20 +34,47 @@ bool Exists(const std::string& path)
     return !path.empty() && fs::exists(path, ignored);
 }
 
-const char* VerdictName(AccountVerdict verdict)
+bool IsFileOrMissing(const FileFound& found)
 {
-    switch (verdict) {
-    case AccountVerdict::kAccepted: return "ok";
-    case AccountVerdict::kNotAnAddress: return "not-an-address";
-    case AccountVerdict::kEmptyPassword: return "empty-password";
-    case AccountVerdict::kNoSuchAccount: return "no-such-account";
-    case AccountVerdict::kDisabled: return "disabled";
-    case AccountVerdict::kNoPermission: return "no-permission-4";
-    case AccountVerdict::kFrozen: return "frozen";
-    case AccountVerdict::kWrongPassword: return "wrong-password";
-    case AccountVerdict::kPasswordNotInCodePage: return "password-not-in-code-page";
+    return found.kind == FileKind::kFile || found.kind == FileKind::kMissing;
+}
+
+// "<path> is a folder, not a file", for a path that names no file.
+std::string NotAFile(const std::string& path, const FileFound& found)
+{
+    switch (found.kind) {
+    case FileKind::kFolder: return path + " is a folder, not a file";
+    case FileKind::kDevice: return path + " is a device, not a file";
+    case FileKind::kPipe: return path + " is a pipe (FIFO), not a file";
+    case FileKind::kSocket: return path + " is a socket, not a file";
+    case FileKind::kOther: return path + " is not a regular file";
+    case FileKind::kUnknown: return path + " cannot be examined: " + found.reason;
+    case FileKind::kFile:
+    case FileKind::kMissing: break;
     }
-    return "";
+    return path;
+}
+
+// What the extension makes of a path that names no file, and what follows
+// from it; the doctor itself never reads such a path, which might block.
+std::string WhatFollows(const std::string& path, const FileFound& found, const std::string& consequence)
+{
+    std::string text = NotAFile(path, found) + "; the doctor does not read it\n";
+    if (found.kind == FileKind::kUnknown || RefusesToRead(found.kind))
+        return text + "the extension cannot read it: " + consequence;
+    return text + "the extension would read it as a file and take whatever it gives, if it answers at all";
+}
+
+bool HasHighByte(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+}
+
+std::string LowerCasedAscii(std::string text)
+{
+    for (char& c : text)
+        c = AsciiLower(c);
+    return text;
 }
 
 const char* VerdictWords(AccountVerdict verdict)
@@ -117,6 +147,8 @@ public:
             Settings();
             Accounts();
             Aliases();
+            Addresses();
+            NoteMainSettingsConsequences();
         }
         Identity();
         if (!options_.account.empty())
@@ -136,10 +168,24 @@ private:
 
     bool Locate()
     {
+        // Where the registry is a file, a device or a pipe in its place
+        // would never finish reading.
+        std::string registryFile = RegistryFilePath();
+        FileFound registry = registryFile.empty() ? FileFound{FileKind::kFile, ""} : Examine(registryFile);
+        if (!IsFileOrMissing(registry)) {
+            Fail("registry", "the registry file " +
+                                 WhatFollows(registryFile, registry, "it finds no key, and refuses to load") + "\n" +
+                                 RegistryDescription());
+            return false;
+        }
         ServerValue appPath = ReadServerValue("AppPath", location_.applicationDirectory);
         if (appPath == ServerValue::kNoKey) {
-            bool only32 = ServerKeyOnlyIn32BitView();
-            Fail("registry", std::string(only32 ? kServerIs32Bit : kNoServerKey) + "\n" + RegistryDescription());
+            std::string in32BitView = ServerKeyIn32BitView();
+            if (in32BitView.empty())
+                Fail("registry", std::string(kNoServerKey) + "\n" + RegistryDescription());
+            else
+                Fail("registry", std::string(kServerIs32Bit) + "\nfound only in " + in32BitView +
+                                     "\nthe extension reads " + RegistryDescription());
             return false;
         }
         Ok("registry", std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " found\n" + RegistryDescription());
@@ -153,8 +199,10 @@ private:
     {
         switch (result) {
         case ServerValue::kRead:
-            Ok(name, Quoted(value) + " (" + std::to_string(strlen(value)) + " of the " +
-                         std::to_string(kRegistryValueLimit - 1) + " characters the extension reads)");
+            if (strcmp(name, "IniPath") == 0)
+                MainSettingsStep(value);
+            else
+                Ok(name, ValueWithLength(value));
             return true;
         case ServerValue::kNoKey:
         case ServerValue::kMissing: Fail(name, std::string(name) + " is " + kValueMissing); break;
@@ -164,13 +212,48 @@ private:
         return false;
     }
 
+    static std::string ValueWithLength(const char* value)
+    {
+        return Quoted(value) + " (" + std::to_string(strlen(value)) + " of the " +
+               std::to_string(kRegistryValueLimit - 1) + " characters the extension reads)";
+    }
+
+    // IniPath names the main settings file, from which the extension reads
+    // the library's type; a user library may read its own paths there too.
+    void MainSettingsStep(const char* path)
+    {
+        mainSettings_ = Examine(path);
+        std::string detail = ValueWithLength(path);
+        if (mainSettings_.kind == FileKind::kFile) {
+            Ok("IniPath", detail);
+            return;
+        }
+        if (mainSettings_.kind == FileKind::kMissing)
+            detail += std::string("\nthe main settings file ") + path + " does not exist";
+        else
+            detail += "\nthe main settings file " + WhatFollows(path, mainSettings_, "everything read from it is empty");
+        detail += "\n[Advanced] UserDllType reads as empty";
+        mainSettingsStep_ = report_.steps.size();
+        Warn("IniPath", detail);
+    }
+
     bool LibraryPath()
     {
-        ReadLibraryType(location_);
         std::string settings = location_.settingsPath;
-        Ok("UserDllType", "main settings file " + settings +
-                              (Exists(settings) ? "" : " (not found: the type reads as empty)") +
-                              "\n[Advanced] UserDllType = " + Quoted(location_.libraryType));
+        if (mainSettings_.kind == FileKind::kFile) {
+            ReadLibraryType(location_);
+            Ok("UserDllType", "main settings file " + settings + "\n[Advanced] UserDllType = " +
+                                  Quoted(location_.libraryType));
+        } else {
+            // Read only where nothing could block: the extension's reader
+            // gives an empty type for a missing file.
+            if (mainSettings_.kind == FileKind::kMissing)
+                ReadLibraryType(location_);
+            Warn("UserDllType", "[Advanced] UserDllType = " + Quoted(location_.libraryType) +
+                                    ": read as empty, the main settings file " + settings +
+                                    (mainSettings_.kind == FileKind::kMissing ? " does not exist" : " is no file") +
+                                    " (see IniPath)");
+        }
         if (!ComposeLibraryPath(location_)) {
             Fail("library-path", kLibraryPathTooLong);
             return false;
@@ -225,16 +308,27 @@ private:
         SettingsPath path;
         ReadServerFilePath(path, kSettingsFileId);
         std::string file = path;
-        // A directory in the file's place exists, but no profile reader reads it.
-        std::error_code ignored;
-        bool exists = Exists(file), isFile = exists && fs::is_regular_file(file, ignored);
-        bool readable = isFile && MayRead(file), writable = isFile && MayWrite(file);
+        settingsFile_ = file;
+        if (file.empty()) {
+            Warn("settings-file", "the user library reports an empty path for it: there is no file to read "
+                                  "GroupNames from or to keep it in");
+            return;
+        }
+        settingsKind_ = Examine(file);
+        if (!IsFileOrMissing(settingsKind_)) {
+            Warn("settings-file", WhatFollows(file, settingsKind_,
+                                              "it leaves it untouched at load, and list answers 500"));
+            return;
+        }
+        bool exists = settingsKind_.kind == FileKind::kFile;
+        bool readable = exists && MayRead(file), writable = exists && MayWrite(file);
         std::string detail = file + (exists ? "" : " (does not exist)") + "\nreadable: " +
                              (readable ? "yes" : "no") + ", writable: " + (writable ? "yes" : "no");
         GroupNamesSetting setting = FindGroupNamesSetting(path);
         if (setting == GroupNamesSetting::kUnreadable) {
             Warn("settings-file", detail + "\nit cannot be read now: the extension leaves it untouched at load, "
-                                           "and list answers 500 until it can be read");
+                                           "and list answers 500 until it can be read\nthe system says: " +
+                                      WhyUnreadable(file));
             return;
         }
         if (setting == GroupNamesSetting::kAbsent && !writable && exists)
@@ -264,16 +358,18 @@ private:
             Ok("GroupNames", detail);
     }
 
+    // What list would answer; a list that shows no account fails.
     void Accounts()
     {
         if (!ListCommandBound(gUserLibrary)) {
-            Warn("list", "list answers 500: the user library lacks an entry point it needs");
+            Fail("list", "list answers 500: the user library lacks an entry point it needs");
             return;
         }
         std::vector<std::string> addresses;
         AccountSearch search;
         if (!search.Started()) {
-            Warn("list", "the user library's VL_FindFirst finds no account: list answers 500");
+            noAccounts_ = true;
+            Fail("list", "list answers 500: the user library's VL_FindFirst finds no account");
             return;
         }
         do {
@@ -282,32 +378,69 @@ private:
             addresses.emplace_back(address);
         } while (search.Next());
 
+        if (!settingsFile_.empty() && !IsFileOrMissing(settingsKind_)) {
+            if (RefusesToRead(settingsKind_.kind) || settingsKind_.kind == FileKind::kUnknown)
+                Fail("list", "list answers 500: the settings file is no file it can read, so the group filter is "
+                             "unknown");
+            else
+                Warn("list", "not counted: the doctor does not read the settings file, which is no file");
+            return;
+        }
         GroupNameList groups;
         if (!ReadGroupNames(groups)) {
-            Warn("list", "the settings file cannot be read, so the group filter is unknown: list answers 500");
+            Fail("list", "list answers 500: the settings file cannot be read, so the group filter is unknown");
             return;
         }
         for (const std::string& group : groups)
             GroupStep(group, addresses);
-        long listed = 0;
         for (const std::string& address : addresses)
-            listed += IsListed(address.c_str(), groups);
+            if (IsListed(address.c_str(), groups))
+                listed_.push_back(address);
         report_.accounts = static_cast<long>(addresses.size());
-        report_.listed = listed;
-        Ok("list", "list would show " + std::to_string(listed) + " of " + std::to_string(addresses.size()) +
-                       " accounts" + (groups.empty() ? " (no group names: every account but the reserved ones)" : ""));
+        report_.listed = static_cast<long>(listed_.size());
+        std::string shown = "list would show " + std::to_string(listed_.size()) + " of " +
+                            std::to_string(addresses.size()) + " accounts";
+        if (listed_.empty())
+            Fail("list", shown + ": it answers 200 with an empty array, []\n" +
+                             (groups.empty() ? "every account is one of the mail server's reserved ones"
+                                             : "no account is a member of a group that GroupNames names"));
+        else
+            Ok("list", shown + (groups.empty() ? " (no group names: every account but the reserved ones)" : ""));
     }
 
     void GroupStep(const std::string& group, const std::vector<std::string>& addresses)
     {
-        long members = 0;
-        for (const std::string& address : addresses)
-            members += gUserLibrary.VL_GroupFindMember(address.c_str(), group.c_str()) != 0;
+        auto membersOf = [&](const std::string& name) {
+            long members = 0;
+            for (const std::string& address : addresses)
+                members += gUserLibrary.VL_GroupFindMember(address.c_str(), name.c_str()) != 0;
+            return members;
+        };
+        long members = membersOf(group);
         std::string detail = Quoted(group) + ": " + std::to_string(members) + " accounts";
-        if (members == 0)
-            Warn("group:" + group, detail + "; no account is a member, so this name lists nobody");
-        else
+        if (members > 0) {
             Ok("group:" + group, detail);
+            return;
+        }
+        // GroupNames is split at its commas and nowhere else: a space after
+        // a comma is part of the next name.
+        size_t first = group.find_first_not_of(" \t"), last = group.find_last_not_of(" \t");
+        if (first == std::string::npos || (first == 0 && last + 1 == group.size())) {
+            Warn("group:" + group, detail + "; no account is a member, so this name lists nobody");
+            return;
+        }
+        std::string trimmed = group.substr(first, last + 1 - first);
+        const char* where = first > 0 && last + 1 < group.size() ? "begins and ends"
+                            : first > 0                             ? "begins"
+                                                                    : "ends";
+        long trimmedMembers = membersOf(trimmed);
+        Warn("group:" + group, detail + "; the name " + where +
+                                   " with white space, which the extension keeps as part of it, since it splits "
+                                   "GroupNames at commas only\n" + Quoted(trimmed) + " has " +
+                                   std::to_string(trimmedMembers) +
+                                   (trimmedMembers > 0 ? " accounts: remove the white space around the comma in "
+                                                         "GroupNames"
+                                                       : " accounts too: no account is a member either way"));
     }
 
     void Aliases()
@@ -316,10 +449,22 @@ private:
             return;
         char path[kAliasPathSize + 1];
         ReadServerFilePath(path, kAliasFileId);
+        std::string file = path;
+        aliasFile_ = file;
+        if (file.empty()) {
+            report_.aliases = 0;
+            Warn("alias-file", "the user library reports an empty path for it: list shows no aliases");
+            return;
+        }
+        FileFound found = Examine(file);
+        if (!IsFileOrMissing(found)) {
+            Warn("alias-file", WhatFollows(file, found, "list shows no aliases"));
+            return;
+        }
         AliasFileReport read;
-        AliasIndex index(ReadAliasText(path, &read), &read);
-        report_.aliases = static_cast<long>(index.Count());
-        std::string detail = std::string(path) + "\n" + std::to_string(index.Count()) + " aliases; ignored lines: " +
+        aliasIndex_ = AliasIndex(ReadAliasText(path, &read), &read);
+        report_.aliases = static_cast<long>(aliasIndex_.Count());
+        std::string detail = file + "\n" + std::to_string(aliasIndex_.Count()) + " aliases; ignored lines: " +
                              std::to_string(read.comments) + " comments, " + std::to_string(read.withoutEquals) +
                              " without \"=\" (blank ones included), " + std::to_string(read.wildcardOrMacro) +
                              " wildcard or macro aliases; " + std::to_string(read.cutOff) +
@@ -327,7 +472,59 @@ private:
         if (read.readable)
             Ok("alias-file", detail);
         else
-            Warn("alias-file", std::string(path) + "\ncannot be read: list shows no aliases");
+            Warn("alias-file", file + "\ncannot be read: list shows no aliases\nthe system says: " +
+                                   WhyUnreadable(file));
+    }
+
+    // list sends each address as the mail server stores it, in its code
+    // page; only its full names are converted to UTF-8.
+    void Addresses()
+    {
+        if (report_.listed < 0)
+            return;
+        long accounts = 0, aliases = 0;
+        std::string example;
+        auto note = [&](std::string_view address) {
+            if (example.empty())
+                example = address;
+        };
+        for (const std::string& address : listed_) {
+            std::string sent = LowerCasedAscii(address);
+            if (HasHighByte(sent)) {
+                ++accounts;
+                note(sent);
+            }
+            aliasIndex_.ForEachAlias(sent, [&](std::string_view alias) {
+                if (HasHighByte(alias)) {
+                    ++aliases;
+                    note(alias);
+                }
+            });
+        }
+        report_.nonAsciiAccounts = accounts;
+        report_.nonAsciiAliases = aliases;
+        if (accounts + aliases == 0) {
+            Ok("addresses", "every address that list would send is ASCII");
+            return;
+        }
+        Warn("addresses", "list would send " + std::to_string(accounts) + " account addresses and " +
+                              std::to_string(aliases) + " aliases holding bytes above 0x7F, for example " +
+                              Quoted(example) +
+                              "\nlist sends addresses as the mail server stores them, in its code page, not in "
+                              "UTF-8: a client that reads the answer as strict UTF-8 rejects the whole body; the "
+                              "integrating application must send such an address back byte for byte as auth's user");
+    }
+
+    // When IniPath names no file, what the user library made of it shows in
+    // the paths it reports.
+    void NoteMainSettingsConsequences()
+    {
+        if (mainSettingsStep_ == kNoStep)
+            return;
+        auto reported = [](const std::string& path) { return path.empty() ? std::string("empty") : Quoted(path); };
+        report_.steps[mainSettingsStep_].detail +=
+            "\nthe user library, which may read its own paths from the same file, reports the settings file as " +
+            reported(settingsFile_) + " and the alias file as " + reported(aliasFile_);
     }
 
     void Identity()
@@ -339,40 +536,45 @@ private:
 
     void AccountAccess()
     {
-        const std::string& account = options_.account;
-        AccessStep("access:program-folder", AccountMay(account, location_.applicationDirectory, AccessKind::kFolder),
+        AccessStep("access:program-folder", location_.applicationDirectory, AccessKind::kFolder,
                    "read the program folder");
         if (!report_.loads || !gUserLibrary.VL_GetDBPath)
             return;
         char aliases[kAliasPathSize + 1];
         ReadServerFilePath(aliases, kAliasFileId);
-        AccessStep("access:alias-file", AccountMay(account, aliases, AccessKind::kRead), "read the alias file");
+        AccessStep("access:alias-file", aliases, AccessKind::kRead, "read the alias file");
         SettingsPath settings;
         ReadServerFilePath(settings, kSettingsFileId);
-        AccessStep("access:settings-file-read", AccountMay(account, settings, AccessKind::kRead),
-                   "read the settings file");
-        AccessStep("access:settings-file-write", AccountMay(account, settings, AccessKind::kWrite),
-                   "write the settings file");
+        AccessStep("access:settings-file-read", settings, AccessKind::kRead, "read the settings file");
+        AccessStep("access:settings-file-write", settings, AccessKind::kSettingsWrite, "write the settings file");
     }
 
-    void AccessStep(const char* step, const AccessAnswer& answer, const char* what)
+    void AccessStep(const char* step, const std::string& path, AccessKind kind, const char* what)
     {
+        AccessAnswer answer = path.empty() ? AccessAnswer{Access::kUnknown, "the user library reports an empty path"}
+                                           : AccountMay(options_.account, path, kind);
         std::string detail = options_.account + " " + AccessWords(answer, what);
         report_.Add(step, answer.access == Access::kAllowed ? Outcome::kOk : Outcome::kFailed, detail);
     }
 
     // The extension's answer when a check cannot run: it does not load, or
-    // answers 500.
-    bool CheckCanRun(const char* step, bool bound, std::string& result)
+    // answers 500; or the doctor has no password to check.
+    bool CheckCanRun(const char* step, bool bound, const std::string* password, std::string& result)
     {
         if (!report_.loads) {
-            result = "not-loaded";
+            result = kNotLoaded;
             Fail(step, "not checked: the extension would not load");
             return false;
         }
         if (!bound) {
-            result = "internal-error";
+            result = kInternalError;
             Fail(step, "the extension answers 500: the user library lacks an entry point it needs");
+            return false;
+        }
+        if (!password) {
+            result = kNoPassword;
+            Fail(step, "not checked: standard input gave no password for it (with --check-caller and "
+                       "--check-auth, two lines: the caller's password first)");
             return false;
         }
         return true;
@@ -380,34 +582,54 @@ private:
 
     void CallerCheck()
     {
-        if (!CheckCanRun("caller", CallerCheckBound(gUserLibrary), report_.caller))
+        if (!CheckCanRun("caller", CallerCheckBound(gUserLibrary), passwords_.caller, report_.caller))
             return;
         const std::string& address = options_.checkCaller;
         AccountVerdict verdict = CheckCallerAccount(address.c_str(), passwords_.caller->c_str());
-        report_.caller = VerdictName(verdict);
+        report_.caller = CheckResultName(verdict);
         if (verdict == AccountVerdict::kAccepted)
             Ok("caller", address + " may call the extension");
         else
-            Fail("caller", address + " may not call the extension (401): " + VerdictWords(verdict));
+            Fail("caller", address + " may not call the extension (401): " + VerdictWords(verdict) +
+                               NoAccountsNote(verdict));
     }
 
     void AuthCheck()
     {
-        if (!CheckCanRun("auth", AuthCommandBound(gUserLibrary), report_.auth))
+        if (!CheckCanRun("auth", AuthCommandBound(gUserLibrary), passwords_.auth, report_.auth))
             return;
         const std::string& address = options_.checkAuth;
         AccountVerdict verdict = CheckAuthAccount(address, *passwords_.auth);
-        report_.auth = VerdictName(verdict);
+        report_.auth = CheckResultName(verdict);
         if (verdict == AccountVerdict::kAccepted)
             Ok("auth", "auth would answer {\"succeeded\": true} for " + address);
         else
-            Fail("auth", "auth would answer {\"succeeded\": false} for " + address + ": " + VerdictWords(verdict));
+            Fail("auth", "auth would answer {\"succeeded\": false} for " + address + ": " + VerdictWords(verdict) +
+                             NoAccountsNote(verdict));
     }
+
+    // An unknown account is no surprise when the library knows none at all.
+    std::string NoAccountsNote(AccountVerdict verdict) const
+    {
+        return verdict == AccountVerdict::kNoSuchAccount && noAccounts_
+                   ? "; the user library knows no account at all (see list)"
+                   : "";
+    }
+
+    static constexpr size_t kNoStep = static_cast<size_t>(-1);
 
     const DoctorOptions& options_;
     const CheckPasswords& passwords_;
     Report report_;
     UserLibraryLocation location_;
+    FileFound mainSettings_{FileKind::kFile, ""};
+    size_t mainSettingsStep_ = kNoStep;
+    std::string settingsFile_;
+    FileFound settingsKind_{FileKind::kFile, ""};
+    std::string aliasFile_;
+    AliasIndex aliasIndex_;
+    std::vector<std::string> listed_;
+    bool noAccounts_ = false;
 };
 
 } // namespace

@@ -19,17 +19,23 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // The caller's password first, then the one for --check-auth. A missing
+    // one is a usage error, but the report of everything else still helps.
     Password callerPassword, authPassword;
-    CheckPasswords passwords{&callerPassword.text(), &authPassword.text()};
-    if ((!options.checkCaller.empty() && !ReadPassword(options.checkCaller, callerPassword)) ||
-        (!options.checkAuth.empty() && !ReadPassword(options.checkAuth, authPassword))) {
-        fputs("tessaline-doctor: no password given\n", stderr);
-        return 2;
-    }
+    bool callerGiven = options.checkCaller.empty() || ReadPassword(options.checkCaller, callerPassword);
+    bool authGiven = options.checkAuth.empty() || (callerGiven && ReadPassword(options.checkAuth, authPassword));
+    CheckPasswords passwords{callerGiven ? &callerPassword.text() : nullptr,
+                             authGiven ? &authPassword.text() : nullptr};
 
     try {
         Report report = Diagnose(options, passwords);
         fputs((options.json ? Json(report) : PlainText(report)).c_str(), stdout);
+        if (!callerGiven || !authGiven) {
+            fputs("tessaline-doctor: no password given; with --check-caller and --check-auth, standard input "
+                  "holds two lines, the caller's password first\n",
+                  stderr);
+            return 2;
+        }
         return ExitStatus(report);
     } catch (const std::exception& failure) {
         fprintf(stderr, "tessaline-doctor: %s\n", failure.what());

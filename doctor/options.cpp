@@ -19,19 +19,24 @@ const char kDoctorHelp[] =
     "                          when that is not a terminal) and say which of the\n"
     "                          extension's caller checks would fail\n"
     "  --check-auth ADDRESS    ask a password the same way and say what the auth\n"
-    "                          command would answer, and why\n"
+    "                          command would answer, and why. With both checks\n"
+    "                          the caller's password comes first: asked first,\n"
+    "                          or the first of two lines on standard input\n"
     "  --account NAME          say whether this account may read the program\n"
     "                          folder, the alias file and the settings file, and\n"
-    "                          write the settings file\n"
+    "                          write the settings file, along the whole path\n"
     "  --json                  print the report as one JSON object\n"
     "  --help                  print this text\n"
     "\n"
-    "Check results (\"caller\" and \"auth\" in JSON): ok, no-such-account, disabled,\n"
-    "no-permission-4, wrong-password, frozen, password-not-in-code-page; and\n"
-    "not-checked when the extension would not load.\n"
+    "Check results (\"caller\" and \"auth\" in JSON): ok, not-an-address,\n"
+    "empty-password, no-such-account, disabled, no-permission-4, frozen,\n"
+    "wrong-password, password-not-in-code-page; not-loaded when the extension\n"
+    "would not load, internal-error when it would answer 500, no-password when\n"
+    "standard input gave no password for the check.\n"
     "\n"
-    "Exit status: 0 when the extension would load and every requested check\n"
-    "passes (warnings aside), 1 otherwise, 2 for a usage error.\n";
+    "Exit status: 0 when the extension would load, list would show accounts and\n"
+    "every requested check passes (warnings aside), 1 otherwise, 2 for a usage\n"
+    "error, a missing password included (the report is printed all the same).\n";
 
 namespace {
 

@@ -1,5 +1,9 @@
 #include "doctor/report.h"
 
+#include "platform/os_calls.h"
+
+#include <algorithm>
+
 void Report::Add(std::string name, Outcome outcome, std::string detail)
 {
     steps.push_back({std::move(name), outcome, std::move(detail)});
@@ -47,11 +51,58 @@ std::string Indented(const std::string& detail, size_t width)
     return out;
 }
 
-void AppendJsonString(std::string& out, const std::string& text)
+void AppendHex(std::string& out, unsigned char byte)
 {
     static constexpr char kHex[] = "0123456789abcdef";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
+}
+
+// A text in the server's code page as UTF-8, through the platform's
+// conversion, one character at a time. A byte that begins no character of
+// the code page is written as \xhh: the JSON stays valid UTF-8, and the
+// byte can still be told.
+std::string Utf8FromCodePage(const std::string& text)
+{
+    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    if (std::all_of(text.begin(), text.end(), ascii))
+        return text;
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        if (ascii(text[at])) {
+            out += text[at++];
+            continue;
+        }
+        // Code pages of two-byte characters, and UTF-8 as a code page, take
+        // up to four bytes for one.
+        size_t taken = 0;
+        for (size_t length = 1; length <= 4 && at + length <= text.size() && taken == 0; ++length) {
+            WCHAR wide[2];
+            int units = gOs.MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data() + at,
+                                                static_cast<int>(length), wide, 2);
+            char utf8[8];
+            int bytes = units > 0 ? gOs.WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, sizeof utf8, nullptr,
+                                                             nullptr)
+                                  : 0;
+            if (bytes > 0) {
+                out.append(utf8, static_cast<size_t>(bytes));
+                taken = length;
+            }
+        }
+        if (taken == 0) {
+            out += "\\x";
+            AppendHex(out, static_cast<unsigned char>(text[at]));
+            taken = 1;
+        }
+        at += taken;
+    }
+    return out;
+}
+
+void AppendJsonString(std::string& out, const std::string& text)
+{
     out += '"';
-    for (char c : text) {
+    for (char c : Utf8FromCodePage(text)) {
         unsigned char byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -60,8 +111,7 @@ void AppendJsonString(std::string& out, const std::string& text)
             out += "\\n";
         } else if (byte < 0x20) {
             out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            AppendHex(out, byte);
         } else {
             out += c;
         }
@@ -83,7 +133,12 @@ std::string PlainText(const Report& report)
         std::string head = std::string(Mark(step.outcome)) + "  " + step.name + ": ";
         out += head + Indented(step.detail, 6) + '\n';
     }
-    out += report.loads ? "\nThe extension would load.\n" : "\nThe extension would NOT load.\n";
+    if (!report.loads)
+        out += "\nThe extension would NOT load.\n";
+    else if (ExitStatus(report) != 0)
+        out += "\nThe extension would load, but the steps marked FAIL would not work.\n";
+    else
+        out += "\nThe extension would load.\n";
     return out;
 }
 
@@ -104,7 +159,9 @@ std::string Json(const Report& report)
         out += '}';
     }
     out += "\n], \"accounts\": " + JsonNumber(report.accounts) + ", \"listed\": " + JsonNumber(report.listed) +
-           ", \"aliases\": " + JsonNumber(report.aliases);
+           ", \"aliases\": " + JsonNumber(report.aliases) +
+           ", \"nonAsciiAccounts\": " + JsonNumber(report.nonAsciiAccounts) +
+           ", \"nonAsciiAliases\": " + JsonNumber(report.nonAsciiAliases);
     if (!report.caller.empty()) {
         out += ", \"caller\": ";
         AppendJsonString(out, report.caller);

@@ -1,5 +1,8 @@
 // The doctor's findings: one step per finding, in the order found, and the
 // figures a script wants, printed as plain words or as one JSON object.
+// Names and paths come from the mail server in its code page, and every text
+// here stays in it: the plain report prints the bytes as found, the JSON
+// converts them to UTF-8.
 #pragma once
 
 #include <string>
@@ -20,7 +23,11 @@ struct Report {
     long accounts = -1;
     long listed = -1;
     long aliases = -1;
-    // Empty unless the check was asked for; "ok" or the failed check's name.
+    // Of the accounts and aliases that list would send, those whose address
+    // holds a byte above 0x7F.
+    long nonAsciiAccounts = -1;
+    long nonAsciiAliases = -1;
+    // Empty unless the check was asked for; one of kCheckResults.
     std::string caller;
     std::string auth;
 

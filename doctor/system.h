@@ -6,9 +6,13 @@
 
 // Where the mail server's key is read from, for the report.
 std::string RegistryDescription();
-// True when the key is missing from the registry the extension reads but
-// present in the 32-bit view, where a 32-bit mail server keeps it.
-bool ServerKeyOnlyIn32BitView();
+// The file the registry is read from, or empty where the registry is no
+// file (Windows).
+std::string RegistryFilePath();
+// Where the key was found when it is missing from the registry the extension
+// reads but present in the 32-bit view, where a 32-bit mail server keeps it;
+// empty otherwise.
+std::string ServerKeyIn32BitView();
 
 struct LoadFailure {
     std::string osText;
@@ -19,19 +23,39 @@ struct LoadFailure {
 // replaces the system's error.
 LoadFailure ExplainLoadFailure(const char* libraryPath);
 
+// What a path names, found without opening it: a device or a pipe may block
+// a reader, or never end.
+enum class FileKind { kMissing, kFile, kFolder, kDevice, kPipe, kSocket, kOther, kUnknown };
+struct FileFound {
+    FileKind kind;
+    // The system's words when the kind cannot be told.
+    std::string reason;
+};
+FileFound Examine(const std::string& path);
+// Whether the extension's file readers take a path of this kind for a file
+// that cannot be read: on Linux, every kind but a file; on Windows, a folder,
+// which does not open as a file.
+bool RefusesToRead(FileKind kind);
+// The system's reason why this process cannot open the file for reading, or
+// empty when it can. Only for a path that Examine found to be a file, or missing.
+std::string WhyUnreadable(const std::string& path);
+
 std::string CurrentAccount();
 // Whether this process may open the file for reading or for writing; nothing
 // is written.
 bool MayRead(const std::string& path);
 bool MayWrite(const std::string& path);
 
-enum class AccessKind { kRead, kWrite, kFolder };
+// kRead: read the file; kFolder: read the folder and the files in it;
+// kSettingsWrite: what the extension's settings writer needs to change the
+// file, which depends on how the system's writer replaces it.
+enum class AccessKind { kRead, kFolder, kSettingsWrite };
 enum class Access { kAllowed, kDenied, kUnknown };
 struct AccessAnswer {
     Access access;
     std::string note;
 };
-// From the file's access list: may the named account do this?
+// From the permissions along the path: may the named account do this?
 AccessAnswer AccountMay(const std::string& account, const std::string& path, AccessKind kind);
 
 // True when standard input is a terminal, where the password is typed.

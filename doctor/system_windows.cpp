@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -13,7 +14,10 @@
 
 namespace {
 
-std::string SystemText(DWORD error)
+// The system's message for an error. Its inserts (%1, ...) stand for the
+// file the error is about, which takes their place: "%1 is not a valid Win32
+// application" names the library that is not.
+std::string SystemText(DWORD error, const std::string& file = "the file")
 {
     char* text = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -23,6 +27,17 @@ std::string SystemText(DWORD error)
     LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
+    for (size_t at = message.find('%'); at != std::string::npos; at = message.find('%', at)) {
+        size_t end = at + 1;
+        while (end < message.size() && message[end] >= '0' && message[end] <= '9')
+            ++end;
+        if (end == at + 1 || message[at + 1] == '0') {
+            ++at;
+            continue;
+        }
+        message.replace(at, end - at, file);
+        at += file.size();
+    }
     return "error " + std::to_string(error) + (message.empty() ? "" : ": " + message);
 }
 
@@ -124,6 +139,40 @@ bool CanOpen(const std::string& path, DWORD access)
     return true;
 }
 
+bool StartsWithIgnoringCase(const std::string& text, const char* prefix)
+{
+    size_t length = strlen(prefix);
+    return text.size() >= length && _strnicmp(text.c_str(), prefix, length) == 0;
+}
+
+// CON, NUL, COM1 and the other names that Windows reserves for devices, in
+// any folder and with any extension.
+bool NamesReservedDevice(const std::string& path)
+{
+    size_t start = path.find_last_of("\\/:");
+    std::string name = path.substr(start == std::string::npos ? 0 : start + 1);
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    for (char& c : name)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" || name == "CONOUT$")
+        return true;
+    return name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) && name[3] >= '1' &&
+           name[3] <= '9';
+}
+
+FileFound KindFromAttributes(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return {attributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::kFolder : FileKind::kFile, ""};
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return {FileKind::kMissing, ""};
+    return {FileKind::kUnknown, SystemText(error, path)};
+}
+
 } // namespace
 
 std::string RegistryDescription()
@@ -131,20 +180,28 @@ std::string RegistryDescription()
     return std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " in the 64-bit registry view";
 }
 
-bool ServerKeyOnlyIn32BitView()
+std::string RegistryFilePath()
+{
+    return "";
+}
+
+std::string ServerKeyIn32BitView()
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
         ERROR_SUCCESS)
-        return false;
+        return "";
     RegCloseKey(key);
-    return true;
+    // Where the 32-bit view lies, as regedit shows it to a 64-bit program.
+    std::string path = kServerKeyPath;
+    path.insert(path.find('\\') + 1, "WOW6432Node\\");
+    return "HKEY_LOCAL_MACHINE\\" + path + ", the 32-bit registry view";
 }
 
 LoadFailure ExplainLoadFailure(const char* libraryPath)
 {
     DWORD error = GetLastError();
-    LoadFailure failure{SystemText(error), ""};
+    LoadFailure failure{SystemText(error, libraryPath), ""};
     PortableExecutable library(libraryPath);
     if (!library.Valid())
         return failure;
@@ -178,6 +235,43 @@ bool MayWrite(const std::string& path)
     return CanOpen(path, GENERIC_WRITE);
 }
 
+FileFound Examine(const std::string& path)
+{
+    // A pipe is never opened: that would take an instance from its server.
+    if (StartsWithIgnoringCase(path, "\\\\.\\pipe\\") || StartsWithIgnoringCase(path, "//./pipe/"))
+        return {FileKind::kPipe, ""};
+    if (StartsWithIgnoringCase(path, "\\\\.\\") || StartsWithIgnoringCase(path, "//./") || NamesReservedDevice(path))
+        return {FileKind::kDevice, ""};
+    // Opened for no access at all, which reads nothing and waits for nothing.
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return KindFromAttributes(path);
+    DWORD type = GetFileType(file);
+    CloseHandle(file);
+    switch (type) {
+    case FILE_TYPE_DISK: return KindFromAttributes(path);
+    case FILE_TYPE_CHAR: return {FileKind::kDevice, ""};
+    case FILE_TYPE_PIPE: return {FileKind::kPipe, ""};
+    default: return {FileKind::kOther, ""};
+    }
+}
+
+bool RefusesToRead(FileKind kind)
+{
+    return kind == FileKind::kFolder;
+}
+
+std::string WhyUnreadable(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SystemText(GetLastError(), path);
+    CloseHandle(file);
+    return "";
+}
+
 AccessAnswer AccountMay(const std::string& account, const std::string& path, AccessKind kind)
 {
     BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -188,12 +282,17 @@ AccessAnswer AccountMay(const std::string& account, const std::string& path, Acc
     if (!LookupAccountNameA(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use))
         return {Access::kUnknown, "cannot find the account: " + SystemText(GetLastError())};
 
+    // The profile writer changes the settings file in place: the file's own
+    // write right is enough, and only a missing file needs its folder's right
+    // to create files.
+    bool create = kind == AccessKind::kSettingsWrite && Examine(path).kind == FileKind::kMissing;
+    std::string object = create ? DirectoryOf(path) : path;
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    DWORD error = GetNamedSecurityInfoA(object.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                         &acl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS)
-        return {Access::kUnknown, "cannot read the access list: " + SystemText(error)};
+        return {Access::kUnknown, "cannot read the access list of " + object + ": " + SystemText(error, object)};
     ACCESS_MASK rights = 0;
     TRUSTEE_A trustee{};
     BuildTrusteeWithSidA(&trustee, sid);
@@ -202,12 +301,19 @@ AccessAnswer AccountMay(const std::string& account, const std::string& path, Acc
     if (error != ERROR_SUCCESS)
         return {Access::kUnknown, "cannot evaluate the access list: " + SystemText(error)};
     if (!acl)
-        return {Access::kAllowed, "the file has no access list: everyone may"};
-    ACCESS_MASK needed = kind == AccessKind::kWrite    ? FILE_GENERIC_WRITE
-                         : kind == AccessKind::kFolder ? FILE_GENERIC_READ | FILE_GENERIC_EXECUTE
-                                                       : FILE_GENERIC_READ;
+        return {Access::kAllowed, object + " has no access list: everyone may"};
+    ACCESS_MASK needed = create                                 ? FILE_ADD_FILE | FILE_TRAVERSE
+                         : kind == AccessKind::kSettingsWrite ? FILE_GENERIC_READ | FILE_GENERIC_WRITE
+                         : kind == AccessKind::kFolder        ? FILE_GENERIC_READ | FILE_GENERIC_EXECUTE
+                                                              : FILE_GENERIC_READ;
     bool allowed = (rights & needed) == needed;
-    return {allowed ? Access::kAllowed : Access::kDenied, "from the access list"};
+    std::string note = "from the access list";
+    if (create)
+        note = "the file does not exist: the extension would create it, which needs the right to create files in " +
+               object + "; " + note;
+    else if (kind == AccessKind::kSettingsWrite)
+        note += "; the settings writer changes the file in place, so no right on its folder is needed";
+    return {allowed ? Access::kAllowed : Access::kDenied, note};
 }
 
 bool InputIsTerminal()

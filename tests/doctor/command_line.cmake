@@ -1,6 +1,7 @@
 # Runs tessaline-doctor as an operator would: a bad option is a usage error
 # (2), --help says that it only reads; on Linux also the laid-out sample with
-# the caller's password on standard input.
+# the passwords on standard input, the caller's first: a missing one is a
+# usage error that still prints the report.
 function(run_doctor expected_status pattern)
     execute_process(COMMAND ${RUNNER} ${DOCTOR} ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err
                     INPUT_FILE ${input})
@@ -26,4 +27,13 @@ if(NOT WINDOWS)
     run_doctor(0 "\"loads\": true.*\"caller\": \"ok\"" --json --check-caller admin@example.com)
     run_doctor(1 "FAIL  caller: ann.lee@example.com may not call the extension \\(401\\): the account lacks"
                --check-caller ann.lee@example.com)
+
+    file(WRITE ${input} "admin-pass\nann-pass\n")
+    run_doctor(0 "\"caller\": \"ok\", \"auth\": \"ok\"" --json --check-caller admin@example.com
+               --check-auth ann.lee@example.com)
+    file(WRITE ${input} "admin-pass\n")
+    run_doctor(2 "ok    caller: admin@example.com may call the extension\nFAIL  auth: not checked: standard input gave no password for it.*two lines, the caller's password first"
+               --check-caller admin@example.com --check-auth ann.lee@example.com)
+    run_doctor(2 "\"caller\": \"ok\", \"auth\": \"no-password\"" --json --check-caller admin@example.com
+               --check-auth ann.lee@example.com)
 endif()
