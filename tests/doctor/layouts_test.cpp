@@ -3,6 +3,7 @@
 // that must be reported failed or warned about.
 #include "doctor/diagnosis.h"
 #include "doctor/load_messages.h"
+#include "doctor/system.h"
 #include "platform/os_calls.h"
 #include "tests/fake_host.h"
 #include "tests/userlib/server_layout.h"
@@ -583,6 +584,57 @@ TEST_F(DoctorTest, AccountCheckFollowsThePath)
             << step->detail;
     }
 }
+
+// The settings writer replaces the file through a temporary file in its
+// folder: the folder must let the account write, whatever the file allows.
+struct SettingsWriteCase {
+    const char* name;
+    fs::perms folder;
+    fs::perms file;
+    Access access;
+    const char* note;
+};
+
+void PrintTo(const SettingsWriteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+constexpr fs::perms kOpen = fs::perms::all;
+constexpr fs::perms kShut = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec;
+
+const SettingsWriteCase kSettingsWrites[] = {
+    {"FileWritableFolderNot", kShut, kOpen, Access::kDenied, "no write and search (wx) permission on "},
+    {"FolderWritable", kOpen, fs::perms::owner_read | fs::perms::others_read, Access::kAllowed,
+     "where the settings writer creates a temporary file and renames it over the file"},
+    {"FolderWritableFileUnreadable", kOpen, fs::perms::owner_read, Access::kDenied, "no read permission on "},
+    {"StickyFolder", kOpen | fs::perms::sticky_bit, kOpen, Access::kDenied,
+     "lets only a file's owner replace it, and the account owns neither it nor"},
+};
+
+class SettingsWrite : public testing::TestWithParam<SettingsWriteCase> {};
+
+TEST_P(SettingsWrite, NeedsTheFolder)
+{
+    const SettingsWriteCase& c = GetParam();
+    TempDirectory temp;
+    fs::path folder = fs::path(temp.File("settings"));
+    fs::create_directory(folder);
+    fs::path file = folder / "Settings.ini";
+    std::ofstream(file) << "[TessalineIntegration]\n";
+    fs::permissions(file, c.file);
+    fs::permissions(folder, c.folder);
+
+    AccessAnswer answer = AccountMay("nobody", file.string(), AccessKind::kSettingsWrite);
+
+    EXPECT_EQ(answer.access, c.access) << answer.note;
+    EXPECT_NE(answer.note.find(c.note), std::string::npos) << answer.note;
+}
+
+INSTANTIATE_TEST_SUITE_P(Doctor, SettingsWrite, testing::ValuesIn(kSettingsWrites), [](const auto& info) {
+    return std::string(info.param.name);
+});
 #endif
 
 } // namespace
