@@ -251,7 +251,9 @@ private:
                 ReadLibraryType(location_);
             Warn("UserDllType", "[Advanced] UserDllType = " + Quoted(location_.libraryType) +
                                     ": read as empty, the main settings file " + settings +
-                                    (mainSettings_.kind == FileKind::kMissing ? " does not exist" : " is no file") +
+                                    (mainSettings_.kind == FileKind::kMissing   ? " does not exist"
+                                     : mainSettings_.kind == FileKind::kUnknown ? " cannot be examined"
+                                                                                : " is no file") +
                                     " (see IniPath)");
         }
         if (!ComposeLibraryPath(location_)) {
