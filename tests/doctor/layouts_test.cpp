@@ -172,6 +172,10 @@ const LayoutCase kLayouts[] = {
      Outcome::kWarning, "Aliases.txt is a device, not a file"},
     {"SettingsFileIsFifo", "", [](ServerLayout& s) { ReplaceByFifo(s.settings); }, "", "", 1, "list",
      Outcome::kFailed, "list answers 500: the settings file is no file it can read"},
+    {"IniPathNamesDevice", "", [](ServerLayout& s) { s.WriteRegistry(s.appDirectory, "/dev/null"); }, "", "", 1,
+     "IniPath", Outcome::kWarning,
+     "the main settings file /dev/null is a device, not a file; the doctor does not read it\nthe extension cannot "
+     "read it: everything read from it is empty\n[Advanced] UserDllType reads as empty"},
     {"RegistryFileIsFifo", "",
      [](ServerLayout& s) {
          ReplaceByFifo(s.root / "registry.fifo");
