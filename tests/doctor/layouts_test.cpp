@@ -555,7 +555,8 @@ TEST_F(DoctorTest, UnreadableAliasFileGivesTheSystemsReason)
     fs::permissions(server.aliases, fs::perms::none);
 
     std::string detail = DetailAsOtherAccount([&] {
-        const Step* step = Diagnose().Find("alias-file");
+        Report report = Diagnose();
+        const Step* step = report.Find("alias-file");
         return step ? step->detail : std::string();
     });
 
