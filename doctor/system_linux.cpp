@@ -124,8 +124,9 @@ public:
         return true;
     }
 
-    // bits: 4 read, 2 write, 1 search or execute.
-    bool Has(const std::string& path, mode_t bits, const char* what)
+    // bits: 4 read, 2 write, 1 search or execute; why, when given, says
+    // what needs them.
+    bool Has(const std::string& path, mode_t bits, const char* what, const char* why = "")
     {
         struct stat status {};
         if (stat(path.c_str(), &status) != 0) {
@@ -134,7 +135,7 @@ public:
         }
         if ((BitsFor(user_, status) & bits) == bits)
             return true;
-        answer_ = {Access::kDenied, std::string("no ") + what + " permission on " + Describe(path, status)};
+        answer_ = {Access::kDenied, std::string("no ") + what + " permission on " + Describe(path, status) + why};
         return false;
     }
 
@@ -266,7 +267,9 @@ AccessAnswer AccountMay(const std::string& account, const std::string& path, Acc
         // over it: the file itself need not be writable, its folder must be.
         std::string file = Resolved(Absolute(path)), folder = ParentOf(file);
         bool exists = Examine(file).kind != FileKind::kMissing;
-        if ((exists && !check.Has(file, 4, "read")) || !check.Has(folder, 2 | 1, "write and search (wx)") ||
+        if ((exists && !check.Has(file, 4, "read")) ||
+            !check.Has(folder, 2 | 1, "write and search (wx)",
+                       ", where the settings writer creates a temporary file and renames it over the file") ||
             !check.MayReplaceIn(folder, file))
             return check.Answer();
         return {Access::kAllowed, std::string("search on every folder above it, ") + (exists ? "read on the file, " : "") +
