@@ -221,6 +221,16 @@ const LayoutCase kLayouts[] = {
                        fs::copy_options::overwrite_existing);
      },
      "", "", 1, "load", Outcome::kFailed, "the system says: error 193: "},
+    // Windows reads a device as a file: what it gives is no alias file.
+    {"AliasFileIsDevice", "",
+     [](ServerLayout& s) {
+         std::ofstream(s.mainSettings, std::ios::binary)
+             << "[Directories]\r\nAccounts=" << s.accounts.string() << "\r\nAliasFile=NUL\r\nSettingsFile="
+             << s.settings.string() << "\r\n";
+     },
+     "", "", 0, "alias-file", Outcome::kWarning,
+     "NUL is a device, not a file; the doctor does not read it\nthe extension would read it as a file and take "
+     "whatever it gives, if it answers at all"},
     {"KeyOnlyIn32BitView", "", [](ServerLayout& s) { WriteKeyIn32BitView(s); }, "", "", 1, "registry",
      Outcome::kFailed,
      "found only in HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\Norvane\\Velmora, the 32-bit registry view"},
