@@ -74,8 +74,6 @@ void PointRegistryAt(const fs::path& object)
 #endif
 
 #ifdef _WIN32
-constexpr char kServerKey[] = "Software\\Norvane\\Velmora";
-
 // Where a 32-bit mail server keeps its key: the 64-bit view has none.
 void WriteKeyIn32BitView(ServerLayout& server)
 {
@@ -224,9 +222,11 @@ const LayoutCase kLayouts[] = {
     // Windows reads a device as a file: what it gives is no alias file.
     {"AliasFileIsDevice", "",
      [](ServerLayout& s) {
-         std::ofstream(s.mainSettings, std::ios::binary)
-             << "[Directories]\r\nAccounts=" << s.accounts.string() << "\r\nAliasFile=NUL\r\nSettingsFile="
-             << s.settings.string() << "\r\n";
+         MainSettings text;
+         text.accounts = s.accounts.string();
+         text.aliasFile = "NUL";
+         text.settingsFile = s.settings.string();
+         std::ofstream(s.mainSettings, std::ios::binary) << MainSettingsText(text);
      },
      "", "", 0, "alias-file", Outcome::kWarning,
      "NUL is a device, not a file; the doctor does not read it\nthe extension would read it as a file and take "
