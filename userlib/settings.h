@@ -31,7 +31,8 @@ enum class GroupNamesSetting {
 GroupNamesSetting FindGroupNamesSetting(const char* settingsPath);
 
 // Writes an empty GroupNames when the key is absent from a file that could be
-// read, or when there is no file; a file that cannot be read is left alone.
+// read, or when there is no file; a file that cannot be read is left alone,
+// and so is a settings path that the user library gives as empty.
 void EnsureGroupNamesSetting();
 
 // The configured group names in the order written; none means every account.

@@ -1,6 +1,7 @@
 // The extension's setting at load, through the stand-in's settings file:
 // GroupNames is created empty when absent and left alone when present, or
 // when the file cannot be read; and how its value splits.
+#include "platform/os_calls.h"
 #include "tests/userlib/server_layout.h"
 #include "userlib/settings.h"
 
@@ -108,6 +109,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, GroupNamesSplit,
                                          SplitCase{"SpacesKept", "Sales, Support", {"Sales", " Support"}},
                                          SplitCase{"Empty", "", {}}, SplitCase{"SevenCommas", ",,,,,,,", {}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A mail server whose main settings file names no settings file gives
+// GroupNames nowhere to live: loading writes nothing, not even to a file of
+// no name, which the system would look for in a folder of its own choosing.
+TEST_F(GroupNamesAtLoad, WritesNothingWhenTheServerNamesNoSettingsFile)
+{
+    server.InstallLibrary(server.appDirectory, "");
+    server.WriteAccounts(kAdmin);
+    MainSettings layout;
+    layout.accounts = server.accounts.string();
+    layout.aliasFile = server.aliases.string();
+    std::ofstream(server.mainSettings, std::ios::binary) << MainSettingsText(layout);
+    server.WriteRegistry(server.appDirectory, server.mainSettings);
+    static int writes;
+    writes = 0;
+    gOs.WritePrivateProfileStringA = [](LPCSTR, LPCSTR, LPCSTR, LPCSTR) -> BOOL {
+        ++writes;
+        return TRUE;
+    };
+
+    BOOL loaded = Load();
+    gOs = SystemOsCalls();
+
+    EXPECT_EQ(loaded, TRUE);
+    EXPECT_EQ(writes, 0);
+    GroupNameList names;
+    EXPECT_TRUE(ReadGroupNames(names));
+    EXPECT_TRUE(names.empty());
+}
 
 // A settings file that exists but cannot be read (here a directory stands
 // in its place, which neither platform can read as a file) is never taken
