@@ -3,15 +3,21 @@
 const char* CheckResultName(AccountVerdict verdict)
 {
     switch (verdict) {
-    case AccountVerdict::kAccepted: return "ok";
-    case AccountVerdict::kNotAnAddress: return "not-an-address";
-    case AccountVerdict::kEmptyPassword: return "empty-password";
-    case AccountVerdict::kNoSuchAccount: return "no-such-account";
-    case AccountVerdict::kDisabled: return "disabled";
-    case AccountVerdict::kNoPermission: return "no-permission-4";
-    case AccountVerdict::kFrozen: return "frozen";
-    case AccountVerdict::kWrongPassword: return "wrong-password";
-    case AccountVerdict::kPasswordNotInCodePage: return "password-not-in-code-page";
+#define VERDICT_NAME(verdict, name, words) \
+    case AccountVerdict::verdict: return name;
+        ACCOUNT_VERDICTS(VERDICT_NAME)
+#undef VERDICT_NAME
+    }
+    return "";
+}
+
+const char* CheckResultWords(AccountVerdict verdict)
+{
+    switch (verdict) {
+#define VERDICT_WORDS(verdict, name, words) \
+    case AccountVerdict::verdict: return words;
+        ACCOUNT_VERDICTS(VERDICT_WORDS)
+#undef VERDICT_WORDS
     }
     return "";
 }

@@ -4,8 +4,9 @@
 
 #include "userlib/account_verdict.h"
 
-// The check ran: the extension's own verdict.
+// The check ran: the extension's own verdict, and the same in words.
 const char* CheckResultName(AccountVerdict verdict);
+const char* CheckResultWords(AccountVerdict verdict);
 
 // The check could not run.
 constexpr char kNotLoaded[] = "not-loaded";         // the extension would not load
@@ -13,7 +14,8 @@ constexpr char kInternalError[] = "internal-error"; // it would answer 500: an e
 constexpr char kNoPassword[] = "no-password";       // standard input gave no password for it
 
 constexpr const char* kCheckResults[] = {
-    "ok",       "not-an-address", "empty-password", "no-such-account", "disabled",    "no-permission-4",
-    "frozen",   "wrong-password", "password-not-in-code-page",         kNotLoaded,    kInternalError,
-    kNoPassword,
+#define VERDICT_NAME(verdict, name, words) name,
+    ACCOUNT_VERDICTS(VERDICT_NAME)
+#undef VERDICT_NAME
+    kNotLoaded, kInternalError, kNoPassword,
 };

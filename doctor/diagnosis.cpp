@@ -77,23 +77,6 @@ std::string LowerCasedAscii(std::string text)
     return text;
 }
 
-const char* VerdictWords(AccountVerdict verdict)
-{
-    switch (verdict) {
-    case AccountVerdict::kAccepted: return "accepted";
-    case AccountVerdict::kNotAnAddress: return "the address holds no \"@\"";
-    case AccountVerdict::kEmptyPassword: return "the password is empty";
-    case AccountVerdict::kNoSuchAccount: return "no such account";
-    case AccountVerdict::kDisabled: return "the account is disabled";
-    case AccountVerdict::kNoPermission: return "the account lacks web-configuration permission 4";
-    case AccountVerdict::kFrozen: return "the account is frozen";
-    case AccountVerdict::kWrongPassword: return "wrong password";
-    case AccountVerdict::kPasswordNotInCodePage:
-        return "the password holds characters that the server's code page cannot hold";
-    }
-    return "";
-}
-
 void Placeholder() {}
 
 // A table where only the named entry point is missing.
@@ -592,7 +575,7 @@ private:
         if (verdict == AccountVerdict::kAccepted)
             Ok("caller", address + " may call the extension");
         else
-            Fail("caller", address + " may not call the extension (401): " + VerdictWords(verdict) +
+            Fail("caller", address + " may not call the extension (401): " + CheckResultWords(verdict) +
                                NoAccountsNote(verdict));
     }
 
@@ -606,7 +589,7 @@ private:
         if (verdict == AccountVerdict::kAccepted)
             Ok("auth", "auth would answer {\"succeeded\": true} for " + address);
         else
-            Fail("auth", "auth would answer {\"succeeded\": false} for " + address + ": " + VerdictWords(verdict) +
+            Fail("auth", "auth would answer {\"succeeded\": false} for " + address + ": " + CheckResultWords(verdict) +
                              NoAccountsNote(verdict));
     }
 
