@@ -33,12 +33,14 @@ Exchange& Exchange::Of(HCONN connection)
     return exchange;
 }
 
-Exchange::Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root)
+Exchange::Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root,
+                   AnswerBudget& budget)
     : request_(request), method_(request.method), query_(request.query), path_(request.path),
       pathTranslated_(root + request.path),
       contentType_(ViewOf(LookUpServerVariable(request, "CONTENT_TYPE").value_or(WipedBytes()))),
       available_(std::min(readAhead, request.body.size())), delivered_(available_)
 {
+    outcome_.answer = HeldAnswer(budget);
 }
 
 ExchangeOutcome Exchange::Run(const ExtensionModule& extension)
@@ -67,13 +69,22 @@ ExchangeOutcome Exchange::Run(const ExtensionModule& extension)
     return std::move(outcome_);
 }
 
-void Exchange::Send(std::string_view bytes)
+bool Exchange::Send(std::string_view bytes)
 {
     outcome_.answered = true;
-    outcome_.answer.append(bytes);
+    if (outcome_.overBudget)
+        return false;
+    if (outcome_.answer.Append(bytes))
+        return true;
+    // Let go at once, so that an answer that cannot be sent takes no room
+    // from the others being collected meanwhile. The extension is told its
+    // write failed, as when a client goes away, and no more is taken.
+    outcome_.overBudget = true;
+    outcome_.answer.Release();
+    return false;
 }
 
-void Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
+bool Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
 {
     std::string_view status = info.pszStatus ? std::string_view(info.pszStatus, info.cchStatus) : "200 OK";
     std::string_view header = info.pszHeader ? std::string_view(info.pszHeader, info.cchHeader) : "\r\n";
@@ -84,7 +95,7 @@ void Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
     block.append(status);
     block += "\r\n";
     block.append(header);
-    Send(block);
+    return Send(block);
 }
 
 BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size)
@@ -109,8 +120,7 @@ BOOL Exchange::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD
     if (!bytes || (flags & kAsynchronousIo) || (*bytes && !buffer))
         return FALSE;
     // Collected in full: the network thread writes it once the extension has returned.
-    Of(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes));
-    return TRUE;
+    return Of(connection).Send(std::string_view(static_cast<const char*>(buffer), *bytes)) ? TRUE : FALSE;
 }
 
 BOOL Exchange::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)
@@ -131,6 +141,5 @@ BOOL Exchange::ServerSupportFunction(HCONN connection, DWORD request, LPVOID buf
 {
     if (request != HSE_REQ_SEND_RESPONSE_HEADER_EX || !buffer)
         return FALSE;
-    Of(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer));
-    return TRUE;
+    return Of(connection).SendHeader(*static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer)) ? TRUE : FALSE;
 }

@@ -9,6 +9,7 @@
 // no one but itself.
 #pragma once
 
+#include "devkit/host/answer_budget.h"
 #include "devkit/host/extension_module.h"
 #include "devkit/host/http_request.h"
 #include "devkit/host/owning_thread.h"
@@ -20,16 +21,21 @@
 struct ExchangeOutcome {
     // Whether the extension sent anything at all.
     bool answered = false;
+    // Whether its answer would have passed the host's budget for the answers
+    // it holds: the writes that would have were refused, and what came
+    // before them is let go.
+    bool overBudget = false;
     bool keepConnection = false;
     unsigned status = 0;
     // Status line, header block and body, as they go to the client.
-    std::string answer;
+    HeldAnswer answer;
 };
 
 class Exchange {
 public:
-    // The root stands for the site's directory in lpszPathTranslated.
-    Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root);
+    // The root stands for the site's directory in lpszPathTranslated; the
+    // answer is counted against the budget.
+    Exchange(const HttpRequest& request, std::size_t readAhead, const std::string& root, AnswerBudget& budget);
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
 
@@ -45,8 +51,9 @@ private:
     static BOOL ServerSupportFunction(HCONN connection, DWORD request, LPVOID buffer, LPDWORD size,
                                       LPDWORD dataType);
 
-    void Send(std::string_view bytes);
-    void SendHeader(const HSE_SEND_HEADER_EX_INFO& info);
+    // False once the answer has passed the budget.
+    bool Send(std::string_view bytes);
+    bool SendHeader(const HSE_SEND_HEADER_EX_INFO& info);
 
     const HttpRequest& request_;
     // Writable copies: the control block hands out LPSTR, not const strings.

@@ -40,6 +40,12 @@ path, goes to the extension's HttpExtensionProc.
   --client-connections N  connections one client address may hold open; more
                           are closed at once, unanswered (default 32; the host
                           holds at most 256 in all)
+  --answer-budget BYTES   the most answer bytes the host holds at once, for
+                          all connections together, from the extension's
+                          writes until the client has taken them; an answer
+                          that would pass it is dropped and the request
+                          answered 503 with Retry-After set to --timeout
+                          (default 268435456, 256 MiB)
   --head-timeout SECONDS  the TLS handshake and the request's head must both
                           be in within this long of the connection's opening;
                           on a kept-alive connection the next request's head
@@ -119,6 +125,8 @@ Options Parse(int argc, char** argv)
             options.maxBody = ParseNumber(value, "--max-body");
         else if (option == "--client-connections")
             options.clientConnections = ParseNumber(value, "--client-connections");
+        else if (option == "--answer-budget")
+            options.answerBudget = ParseNumber(value, "--answer-budget");
         else if (option == "--head-timeout")
             options.headTimeout = std::chrono::seconds(ParseNumber(value, "--head-timeout"));
         else if (option == "--timeout")
@@ -131,9 +139,9 @@ Options Parse(int argc, char** argv)
     if (options.certificate.empty() != options.key.empty())
         throw std::invalid_argument("--cert and --key go together");
     if (options.threads == 0 || options.networkThreads == 0 || options.clientConnections == 0 ||
-        options.headTimeout.count() == 0 || options.timeout.count() == 0)
-        throw std::invalid_argument(
-            "--threads, --network-threads, --client-connections, --head-timeout and --timeout must be at least 1");
+        options.answerBudget == 0 || options.headTimeout.count() == 0 || options.timeout.count() == 0)
+        throw std::invalid_argument("--threads, --network-threads, --client-connections, --answer-budget, "
+                                    "--head-timeout and --timeout must be at least 1");
     return options;
 }
 

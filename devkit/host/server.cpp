@@ -105,8 +105,9 @@ void SayWhereListening(const tcp::endpoint& bound, const char* scheme)
 
 Server::Server(const Options& options, const ExtensionModule& extension, asio::thread_pool& workers)
     : options_(options), tls_(MakeTlsContext(options)), tracker_(kConnectionLimit, options.clientConnections),
-      host_{extension, workers, options.readAhead, options.maxBody, options.headTimeout, options.timeout,
-            DirectoryOf(options.extension)}
+      answerBudget_(options.answerBudget),
+      host_{extension, workers, answerBudget_, options.readAhead, options.maxBody, options.headTimeout,
+            options.timeout, DirectoryOf(options.extension)}
 {
     for (unsigned i = 0; i < options.networkThreads; ++i)
         networkThreads_.push_back(std::make_unique<NetworkThread>());

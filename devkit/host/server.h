@@ -41,6 +41,7 @@ private:
     const Options& options_;
     boost::asio::ssl::context tls_;
     ConnectionTracker tracker_;
+    AnswerBudget answerBudget_;
     HostContext host_;
     std::vector<std::unique_ptr<NetworkThread>> networkThreads_;
     // After the threads, so that the listeners go first: they are idle by

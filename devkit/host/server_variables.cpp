@@ -14,20 +14,20 @@ std::string UpperCase(std::string_view text)
     return upper;
 }
 
-// "Content-Type" as it appears after "HTTP_": CONTENT_TYPE.
-std::string VariableNameOf(std::string_view header)
+bool EqualIgnoringCase(std::string_view a, std::string_view b)
 {
-    std::string name = UpperCase(header);
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::toupper(x) == std::toupper(y);
+    });
 }
 
-// Repeated headers read as one, their values joined as HTTP allows.
-std::optional<WipedBytes> HeaderVariable(const HttpRequest& request, std::string_view name)
+// Repeated headers read as one, their values joined as HTTP allows. Header
+// names compare without regard to case.
+std::optional<WipedBytes> HeaderVariable(const HttpRequest& request, std::string_view headerName)
 {
     std::optional<WipedBytes> value;
     for (const auto& [header, headerValue] : request.headers) {
-        if (VariableNameOf(header) != name)
+        if (!EqualIgnoringCase(header, headerName))
             continue;
         if (value) {
             constexpr std::string_view kSeparator = ", ";
@@ -40,19 +40,33 @@ std::optional<WipedBytes> HeaderVariable(const HttpRequest& request, std::string
     return value;
 }
 
+// IIS reads every underscore after HTTP_ as a dash (HTTP_MY_HEADER finds a
+// header sent as My-Header), so a header whose own name holds an underscore,
+// Content_Type say, is never found through HTTP_; HEADER_ takes the name as
+// it stands. (ASP's ServerVariables reference for HTTP_<HeaderName>; the IIS
+// 6.0 SDK's GetServerVariable remarks for HEADER_.)
+std::string HeaderNameAfterHttp(std::string_view variableSuffix)
+{
+    std::string name(variableSuffix);
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name;
+}
+
 } // namespace
 
 std::optional<WipedBytes> LookUpServerVariable(const HttpRequest& request, std::string_view requested)
 {
     const std::string name = UpperCase(requested);
     if (name.starts_with("HTTP_"))
-        return HeaderVariable(request, std::string_view(name).substr(5));
+        return HeaderVariable(request, HeaderNameAfterHttp(std::string_view(name).substr(5)));
+    if (name.starts_with("HEADER_"))
+        return HeaderVariable(request, std::string_view(name).substr(7));
     if (name == "HTTPS")
         return ToWipedBytes(request.https ? "on" : "off");
     if (name == "REQUEST_METHOD")
         return ToWipedBytes(request.method);
     if (name == "CONTENT_TYPE")
-        return HeaderVariable(request, "CONTENT_TYPE").value_or(WipedBytes());
+        return HeaderVariable(request, "Content-Type").value_or(WipedBytes());
     if (name == "CONTENT_LENGTH")
         return ToWipedBytes(std::to_string(request.body.size()));
     if (name == "QUERY_STRING")

@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -46,15 +47,44 @@ unsigned StatusForReadError(const beast::error_code& error)
     return error.category() == http::make_error_code(http::error::bad_target).category() ? 400 : 0;
 }
 
-// The host's own answers are small and always end the connection.
-std::string HostResponse(unsigned status, bool withBody)
+// The host's own answers are small and always end the connection. A 503
+// names when to try again.
+std::string HostResponse(unsigned status, bool withBody, std::chrono::seconds retryAfter)
 {
     std::string reason(http::obsolete_reason(http::int_to_status(status)));
     std::string body = std::to_string(status) + " " + reason + "\r\n";
     std::string response = "HTTP/1.1 " + std::to_string(status) + " " + reason +
                            "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
-                           "\r\nConnection: close\r\n\r\n";
+                           "\r\nConnection: close\r\n";
+    if (status == 503)
+        response += "Retry-After: " + std::to_string(retryAfter.count()) + "\r\n";
+    response += "\r\n";
     return withBody ? response + body : response;
+}
+
+// What the parser lets through and a server must not: the answer such a
+// request's head deserves, or 0 when its framing is sound. A body whose end
+// two parties could tell apart is how requests are smuggled past a proxy.
+unsigned FramingStatus(const Message& head)
+{
+    const std::size_t hosts = head.count(http::field::host);
+    if (hosts > 1 || (hosts == 0 && head.version() >= 11))
+        return 400;
+    const std::size_t codings = head.count(http::field::transfer_encoding);
+    if (codings == 0)
+        return 0;
+    // Beside a Content-Length, or in HTTP/1.0, which has no transfer
+    // codings, the body's end is in doubt.
+    if (head.count(http::field::content_length) != 0 || head.version() < 11)
+        return 400;
+    // chunked is the one coding the host undoes; any other, alone or before
+    // it, it does not implement.
+    beast::string_view coding = head[http::field::transfer_encoding];
+    while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t'))
+        coding.remove_prefix(1);
+    while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t'))
+        coding.remove_suffix(1);
+    return codings == 1 && beast::iequals(coding, "chunked") ? 0 : 501;
 }
 
 bool ExpectsContinue(const Parser& parser)
@@ -164,26 +194,38 @@ private:
         record.path = PathOf(parser.get().target());
         // Checked before the body is read, and before any 100 Continue, so a
         // body the host will not take is never sent.
+        if (unsigned status = FramingStatus(parser.get()); status != 0)
+            co_return co_await Refuse(status, record, started);
         if (parser.content_length().value_or(0) > host_.maxBody)
             co_return co_await Refuse(413, record, started);
+        // Taken now: the parser adds a chunked body's trailer fields to the
+        // same fields, and a trailer is never part of the request's header
+        // section, nor shown to the extension.
+        HttpRequest request = RequestHead(parser.get());
+        const bool clientKeepsAlive = parser.get().keep_alive();
         parser.body_limit(host_.maxBody);
         if (ExpectsContinue(parser))
-            co_await WriteAll("HTTP/1.1 100 Continue\r\n\r\n", error);
+            co_await WriteAll(asio::buffer(std::string_view("HTTP/1.1 100 Continue\r\n\r\n")), error);
 
         Tcp().expires_after(host_.timeout);
         co_await http::async_read(stream_, buffer_, parser, asio::redirect_error(asio::use_awaitable, error));
         if (error)
             co_return co_await Refuse(StatusForReadError(error), record, started);
         Tcp().expires_never();
+        request.body = std::move(parser.release().body());
         ForgetReadBytes();
 
-        const bool clientKeepsAlive = parser.get().keep_alive();
-        ExchangeOutcome outcome = co_await RunExtension(parser.release());
+        ExchangeOutcome outcome = co_await RunExtension(std::move(request));
+        if (outcome.overBudget)
+            co_return co_await Refuse(503, record, started);
         if (!outcome.answered)
             co_return co_await Refuse(500, record, started);
 
         record.status = outcome.status;
-        co_await Deliver(outcome.answer, record);
+        const std::vector<asio::const_buffer> answer = outcome.answer.Buffers();
+        co_await Deliver(answer, record);
+        // Written whole, or never to be: either way its share of the budget goes back.
+        outcome.answer.Release();
         record.elapsed = std::chrono::steady_clock::now() - started;
         WriteAccessLine(record);
         if (!record.delivered || !outcome.keepConnection || !clientKeepsAlive)
@@ -201,7 +243,10 @@ private:
         if (status == 0)
             co_return false;
         record.status = status;
-        co_await Deliver(HostResponse(status, record.method != "HEAD"), record);
+        // A 503 comes of a full answer budget, and every answer held there
+        // is written, or let go, within the write timeout: then to try again.
+        const std::string response = HostResponse(status, record.method != "HEAD", host_.timeout);
+        co_await Deliver(asio::buffer(response), record);
         record.elapsed = std::chrono::steady_clock::now() - started;
         WriteAccessLine(record);
         co_return false;
@@ -214,34 +259,34 @@ private:
 
     // Under the write timeout, so that a client that stops reading holds its
     // own connection only, and only for so long.
-    asio::awaitable<void> Deliver(std::string_view answer, AccessRecord& record)
+    template <class Buffers>
+    asio::awaitable<void> Deliver(const Buffers& answer, AccessRecord& record)
     {
         beast::error_code error;
         record.bytes = co_await WriteAll(answer, error);
         record.delivered = !error;
     }
 
-    asio::awaitable<std::size_t> WriteAll(std::string_view bytes, beast::error_code& error)
+    template <class Buffers>
+    asio::awaitable<std::size_t> WriteAll(const Buffers& bytes, beast::error_code& error)
     {
         AssertOnNetworkThread();
         Tcp().expires_after(host_.timeout);
-        co_return co_await asio::async_write(stream_, asio::buffer(bytes.data(), bytes.size()),
-                                             asio::redirect_error(asio::use_awaitable, error));
+        co_return co_await asio::async_write(stream_, bytes, asio::redirect_error(asio::use_awaitable, error));
     }
 
     // The request goes to a worker and its answer comes back; the request's
     // copies of header and body are wiped when this returns, before the
     // answer is written.
-    asio::awaitable<ExchangeOutcome> RunExtension(Message message)
+    asio::awaitable<ExchangeOutcome> RunExtension(HttpRequest request)
     {
-        HttpRequest request = ToHttpRequest(message);
         ExchangeOutcome outcome;
         co_await asio::co_spawn(
             host_.workers,
             [&]() -> asio::awaitable<void> {
                 assert(host_.workers.get_executor().running_in_this_thread() &&
                        "HttpExtensionProc is called on a worker thread, never a network thread");
-                Exchange exchange(request, host_.readAhead, host_.root);
+                Exchange exchange(request, host_.readAhead, host_.root, host_.answerBudget);
                 outcome = exchange.Run(host_.extension);
                 co_return;
             },
@@ -250,16 +295,16 @@ private:
         co_return outcome;
     }
 
-    HttpRequest ToHttpRequest(Message& message)
+    // Everything but the body, which is read after it.
+    HttpRequest RequestHead(const Message& head)
     {
         AssertOnNetworkThread();
         HttpRequest request;
-        request.method = Text(message.method_string());
-        request.path = PathOf(message.target());
-        request.query = QueryOf(message.target());
-        for (const auto& field : message)
+        request.method = Text(head.method_string());
+        request.path = PathOf(head.target());
+        request.query = QueryOf(head.target());
+        for (const auto& field : head)
             request.headers.emplace_back(Text(field.name_string()), ToWipedBytes({field.value().data(), field.value().size()}));
-        request.body = std::move(message.body());
         request.remoteAddress = client_;
         request.localPort = localPort_;
         request.https = kTls;

@@ -5,6 +5,7 @@
 // belong to its network thread; see session.cpp for what crosses to a worker.
 #pragma once
 
+#include "devkit/host/answer_budget.h"
 #include "devkit/host/connection_tracker.h"
 #include "devkit/host/extension_module.h"
 #include "devkit/host/network_thread.h"
@@ -25,6 +26,7 @@
 struct HostContext {
     const ExtensionModule& extension;
     boost::asio::thread_pool& workers;
+    AnswerBudget& answerBudget;
     std::size_t readAhead;
     std::size_t maxBody;
     std::chrono::seconds headTimeout;

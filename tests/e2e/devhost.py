@@ -168,7 +168,7 @@ def request(connection, method, body=None, headers=None, path="/TessalineIntegra
 
 def read_until_closed(sock, limit=1 << 20):
     """Everything the server sends until it closes the connection."""
-    received = b""
+    received = bytearray()
     while len(received) < limit:
         try:
             chunk = sock.recv(65536)
@@ -177,7 +177,7 @@ def read_until_closed(sock, limit=1 << 20):
         if not chunk:
             break
         received += chunk
-    return received
+    return bytes(received)
 
 
 # What `list` answers for the sample: every account but the reserved system

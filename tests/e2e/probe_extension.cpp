@@ -12,7 +12,8 @@ namespace {
 constexpr DWORD kReadChunk = 7;
 constexpr const char* kVariables[] = {
     "HTTPS",       "HTTP_AUTHORIZATION", "REQUEST_METHOD", "CONTENT_TYPE",         "CONTENT_LENGTH", "QUERY_STRING",
-    "PATH_INFO",   "REMOTE_ADDR",        "SERVER_PORT",    "HTTP_X_PROBE_HEADER", "NO_SUCH_VARIABLE",
+    "PATH_INFO",   "REMOTE_ADDR",        "SERVER_PORT",    "HTTP_X_PROBE_HEADER", "HEADER_X_PROBE_HEADER",
+    "NO_SUCH_VARIABLE",
 };
 
 std::string Variable(EXTENSION_CONTROL_BLOCK* ecb, const char* name)

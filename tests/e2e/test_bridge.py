@@ -49,11 +49,31 @@ class ControlBlock(unittest.TestCase):
             ("body within the read-ahead", host.https, "POST", BODY[:READ_AHEAD], headers, {
                 "total": str(READ_AHEAD), "available": str(READ_AHEAD), "body": BODY[:READ_AHEAD],
                 "largestRead": "0"}),
+            # HTTP_ reads underscores as dashes; HEADER_ takes the name as it is.
+            ("underscores in header names", host.https, "POST", "x",
+             {"Content_Type": "application/x-www-form-urlencoded", "X-Probe-Header": "dash",
+              "X_Probe_Header": "underscore"}, {
+                "contentType": "", "CONTENT_TYPE": "", "HTTP_X_PROBE_HEADER": "dash",
+                "HEADER_X_PROBE_HEADER": "underscore"}),
         ]
         for name, connect, method, body, request_headers, expected in cases:
             with self.subTest(name):
                 seen = report(connect(), method, body, request_headers)
                 self.assertEqual({key: seen.get(key) for key in expected}, expected)
+
+    def test_chunked_trailer_is_never_shown_to_the_extension(self):
+        trailer = ("Authorization: Basic from-the-trailer\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                   "X-Probe-Header: from-the-trailer\r\n")
+        with host.tls_socket() as sock:
+            sock.sendall(f"POST /probe.dll HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n"
+                         f"X-Probe-Header: from-the-header\r\n\r\n3\r\nabc\r\n0\r\n{trailer}\r\n".encode())
+            answer = devhost.read_until_closed(sock)
+        head, _, text = answer.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.1 200 "), answer)
+        seen = dict(line.split("=", 1) for line in text.decode().splitlines())
+        expected = {"body": "abc", "contentType": "", "CONTENT_TYPE": "", "HTTP_AUTHORIZATION": "<none>",
+                    "HTTP_X_PROBE_HEADER": "from-the-header"}
+        self.assertEqual({key: seen.get(key) for key in expected}, expected)
 
     def test_kept_connection_serves_the_next_request(self):
         connection = host.https()

@@ -113,9 +113,9 @@ class HostAnswers(unittest.TestCase):
         cases = [
             ("malformed request line", b"GARBAGE\r\n\r\n", 400),
             ("malformed header", b"POST / HTTP/1.1\r\nHost localhost\r\n\r\n", 400),
-            ("bad content length", b"POST / HTTP/1.1\r\nContent-Length: 12x\r\n\r\n", 400),
-            ("body over 1 MiB, refused before it is sent", b"POST / HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n",
-             413),
+            ("bad content length", b"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 12x\r\n\r\n", 400),
+            ("body over 1 MiB, refused before it is sent",
+             b"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1048577\r\n\r\n", 413),
             ("header over its limit", b"POST / HTTP/1.1\r\nX-Filler: " + b"f" * 20000 + b"\r\n\r\n", 431),
         ]
         for name, data, status in cases:
@@ -125,6 +125,62 @@ class HostAnswers(unittest.TestCase):
                 self.assertIn(b"\r\nConnection: close\r\n", answer)
                 # The extension answers in HTML; the host in plain text.
                 self.assertIn(b"\r\nContent-Type: text/plain\r\n", answer)
+
+    def test_request_shapes_are_framed_as_a_server_must(self):
+        host_line = "Host: localhost\r\n"
+        credentials = "Authorization: " + form_headers()["Authorization"] + "\r\n"
+        form = "Content-Type: application/x-www-form-urlencoded\r\n"
+        chunked = "Transfer-Encoding: chunked\r\n"
+        length = "Content-Length: 8\r\n"
+        body = "cmd=list"
+        chunks = "8\r\ncmd=list\r\n0\r\n"
+        cases = [
+            # (name, protocol, header fields, body, status, who answers)
+            ("Content-Length", "HTTP/1.1", host_line + credentials + form + length, body, 200, "extension"),
+            ("chunked", "HTTP/1.1", host_line + credentials + form + chunked, chunks + "\r\n", 200, "extension"),
+            ("Chunked in capitals", "HTTP/1.1", host_line + credentials + form + "Transfer-Encoding: Chunked\r\n",
+             chunks + "\r\n", 200, "extension"),
+            ("HTTP/1.0 without Host", "HTTP/1.0", credentials + form + length, body, 200, "extension"),
+            # A trailer is never merged into the header section.
+            ("credentials only in the trailer", "HTTP/1.1", host_line + form + chunked,
+             chunks + credentials + "\r\n", 401, "extension"),
+            ("content type only in the trailer", "HTTP/1.1", host_line + credentials + chunked,
+             chunks + form + "\r\n", 400, "extension"),
+            ("both only in the trailer", "HTTP/1.1", host_line + chunked, chunks + credentials + form + "\r\n",
+             401, "extension"),
+            # Only Content-Type itself names the content type.
+            ("Content_Type", "HTTP/1.1",
+             host_line + credentials + "Content_Type: application/x-www-form-urlencoded\r\n" + length, body, 400,
+             "extension"),
+            # A transfer coding the host does not implement.
+            ("gzip, chunked", "HTTP/1.1", host_line + credentials + form + "Transfer-Encoding: gzip, chunked\r\n",
+             chunks + "\r\n", 501, "host"),
+            ("gzip and chunked in two fields", "HTTP/1.1",
+             host_line + credentials + form + "Transfer-Encoding: gzip\r\n" + chunked, chunks + "\r\n", 501, "host"),
+            ("gzip alone", "HTTP/1.1", host_line + credentials + form + "Transfer-Encoding: gzip\r\n", body, 501,
+             "host"),
+            # Framing in doubt.
+            ("identity with Content-Length", "HTTP/1.1",
+             host_line + credentials + form + "Transfer-Encoding: identity\r\n" + length, body, 400, "host"),
+            ("chunked, then Content-Length", "HTTP/1.1", host_line + credentials + form + chunked + length,
+             chunks + "\r\n", 400, "host"),
+            ("Content-Length, then chunked", "HTTP/1.1", host_line + credentials + form + length + chunked,
+             chunks + "\r\n", 400, "host"),
+            ("chunked in HTTP/1.0", "HTTP/1.0", credentials + form + chunked, chunks + "\r\n", 400, "host"),
+            # Host.
+            ("HTTP/1.1 without Host", "HTTP/1.1", credentials + form + length, body, 400, "host"),
+            ("two Host fields", "HTTP/1.1", host_line + host_line + credentials + form + length, body, 400, "host"),
+        ]
+        for name, protocol, fields, request_body, status, answerer in cases:
+            with self.subTest(name):
+                answer = raw_exchange(f"POST /TessalineIntegration.dll {protocol}\r\n{fields}\r\n"
+                                      f"{request_body}".encode())
+                head, _, rest = answer.partition(b"\r\n\r\n")
+                self.assertTrue(head.startswith(b"HTTP/1.1 %d " % status), answer[:300])
+                # The extension answers in HTML and JSON; the host in plain text.
+                self.assertEqual(b"\r\nContent-Type: text/plain" in head, answerer == "host", head)
+                if status == 200:
+                    self.assertEqual(devhost.listed_accounts(rest), SAMPLE_ACCOUNTS)
 
     def test_access_log_has_a_line_per_request(self):
         request(host.https(), "POST", AUTH_ANN, form_headers())

@@ -271,6 +271,67 @@ class HostileHolders(unittest.TestCase):
             self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
 
 
+NON_READERS = 8
+# Room for two answers of the large sample's list, not for three.
+ANSWER_BUDGET = 20_000_000
+
+
+def whole_answer(port, source, body):
+    """Every byte of the host's answer to a form request over TLS, read until it closes."""
+    with tls_request(port, source, body) as sock:
+        return devhost.read_until_closed(sock, limit=1 << 30)
+
+
+class AnswerBudget(unittest.TestCase):
+    def test_non_readers_hold_no_more_than_the_budget(self):
+        with devhost.DevHost("--threads", "2", "--timeout", str(PATIENT_SECONDS), "--head-timeout",
+                             str(PATIENT_SECONDS), "--answer-budget", str(ANSWER_BUDGET),
+                             prepare_sample=lay_out_large_sample) as host:
+            answer_size = len(whole_answer(host.https_port, LEGITIMATE, "cmd=list"))
+            fitting = ANSWER_BUDGET // answer_size
+            self.assertTrue(0 < fitting < NON_READERS, answer_size)
+
+            non_readers = [tls_request(host.https_port, NON_READER, "cmd=list", receive_buffer=65536)
+                           for _ in range(NON_READERS)]
+            # Each is either stuck on its answer or has been refused in full.
+            deadline = time.monotonic() + PATIENT_SECONDS / 2
+            while True:
+                refused = [line for line in host.access_log() if f" {NON_READER} POST / 503 " in line]
+                held = [sock for sock in non_readers if bytes_waiting(sock) > ANSWER_UNDER_WAY]
+                if len(refused) + len(held) == NON_READERS or time.monotonic() > deadline:
+                    break
+                time.sleep(0.05)
+            self.assertEqual(len(held), fitting, host.access_log())
+            self.assertEqual(len(refused), NON_READERS - fitting, host.access_log())
+
+            for sock in non_readers:
+                if sock in held:
+                    self.assertEqual(sock.recv(17), b"HTTP/1.1 200 OK\r\n")
+                    continue
+                answer = devhost.read_until_closed(sock)
+                # The host's own answer, once, and nothing of the extension's.
+                self.assertTrue(answer.startswith(b"HTTP/1.1 503 "), answer)
+                self.assertIn(f"\r\nRetry-After: {PATIENT_SECONDS}\r\n".encode(), answer)
+                self.assertTrue(answer.endswith(b"\r\n\r\n503 Service Unavailable\r\n"), answer)
+                sock.close()
+
+            # While the budget is full, even a client that reads is refused; auth, small, still fits.
+            self.assertTrue(whole_answer(host.https_port, LEGITIMATE, "cmd=list").startswith(b"HTTP/1.1 503 "))
+            auth = whole_answer(host.https_port, LEGITIMATE, "cmd=auth&user=ann.lee%40example.com&pass=ann-pass")
+            self.assertTrue(auth.endswith(b'{"succeeded": true}\r\n'), auth)
+
+            # A connection that dies gives its share back.
+            for sock in held:
+                sock.close()
+            self.assertEqual(len(wait_for_undelivered(host, fitting)), fitting, host.access_log())
+            status, _, body = request(http.client.HTTPSConnection(
+                "127.0.0.1", host.https_port, timeout=PATIENT_SECONDS, context=devhost.unverified_context()),
+                "POST", "cmd=list", form_headers())
+            self.assertEqual(status, 200)
+            self.assertEqual(len(devhost.listed_accounts(body)), len(SAMPLE_ACCOUNTS) + LARGE_SAMPLE_ACCOUNTS)
+            self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
+
 def hold_connections(port, count, kept):
     """count TCP connections from IDLE_CLIENT, none of which sends anything,
     and how many of them the host keeps. Each network thread accepts from its

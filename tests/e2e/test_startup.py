@@ -67,8 +67,8 @@ class Startup(unittest.TestCase):
         finished = devhost.run_host(["--help"], "")
         self.assertEqual(finished.returncode, 0)
         for option in ["--extension", "--listen", "--http-listen", "--cert", "--key", "--state-dir", "--threads",
-                       "--network-threads", "--read-ahead", "--max-body", "--client-connections", "--head-timeout",
-                       "--timeout"]:
+                       "--network-threads", "--read-ahead", "--max-body", "--client-connections", "--answer-budget",
+                       "--head-timeout", "--timeout"]:
             self.assertIn(option, finished.stdout)
 
     def test_self_signed_certificate_is_made_once_for_localhost(self):
