@@ -25,6 +25,10 @@ path, goes to the extension's HttpExtensionProc.
                           isapi-devhost-key.pem (default:
                           $XDG_STATE_HOME/isapi-devhost, or
                           ~/.local/state/isapi-devhost)
+                          As ssh does, the host refuses a state directory
+                          that is not the user's own or that others may
+                          write, and a key, made or given, that is not the
+                          user's own or that others may read or write
   --threads N             worker threads calling HttpExtensionProc
                           concurrently (default: number of cores)
   --network-threads N     threads that accept and carry the connections, TLS

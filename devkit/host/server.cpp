@@ -1,6 +1,7 @@
 #include "devkit/host/server.h"
 
 #include "devkit/host/certificate.h"
+#include "devkit/host/private_files.h"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -34,7 +35,11 @@ asio::ssl::context MakeTlsContext(const Options& options)
     // its read buffer until the next one overwrites it.
     SSL_CTX_set_options(tls.native_handle(), SSL_OP_CLEANSE_PLAINTEXT);
     tls.use_certificate_chain_file(files.certificate);
-    tls.use_private_key_file(files.key, asio::ssl::context::pem);
+    const bool madeByHost = options.key.empty();
+    WipedBytes key = ReadPrivateKey(files.key, madeByHost ? "remove it, and the certificate beside it, to have a "
+                                                            "new pair made"
+                                                          : "give a key of your own");
+    tls.use_private_key(asio::buffer(key.data(), key.size()), asio::ssl::context::pem);
     return tls;
 }
 

@@ -1,5 +1,7 @@
 #include "devkit/host/state_directory.h"
 
+#include "devkit/host/private_files.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -42,4 +44,5 @@ void MakeStateDirectory(const std::filesystem::path& directory)
     }
     if (!std::filesystem::is_directory(directory))
         throw std::runtime_error("the state directory " + directory.string() + " is not a directory");
+    CheckPrivateDirectory(directory);
 }

@@ -8,5 +8,6 @@
 // ~/.local/state/isapi-devhost. Throws when none of them can be told.
 std::filesystem::path StateDirectory(const std::filesystem::path& given);
 
-// Makes the directory, and its missing parents, readable by the user only.
+// Makes the directory, and its missing parents, readable by the user only;
+// throws when an existing one is not the user's alone (see private_files.h).
 void MakeStateDirectory(const std::filesystem::path& directory);

@@ -3,6 +3,7 @@ in the user's own state directory, the key created afresh and never through
 a name someone else has put there."""
 
 import os
+import pwd
 import stat
 import subprocess
 import tempfile
@@ -106,6 +107,75 @@ class KeyFile(unittest.TestCase):
                     self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o644)
                     self.assertEqual(os.listdir(state), [KEY])
                     os.unlink(key_path)
+
+
+def refusal(arguments):
+    """Runs the host with the probe extension; returns its exit code and stderr."""
+    finished = subprocess.run([PATHS.host, "--extension", PATHS.probe, "--listen", "127.0.0.1:0", *arguments],
+                              env=environment_with(), capture_output=True, text=True, timeout=30)
+    return finished.returncode, finished.stderr
+
+
+class OwnersAndModes(unittest.TestCase):
+    """The state directory and the key are used only when they are the user's
+    alone, as ssh uses a key; other users are stood for by nobody, which
+    needs the tests to run as root."""
+
+    def test_a_key_or_directory_others_may_touch_is_refused(self):
+        nobody = pwd.getpwnam("nobody").pw_uid
+        with tempfile.TemporaryDirectory() as root:
+            state = os.path.join(root, "state")
+            code, stderr = run_until_listening(["--state-dir", state], environment_with(), root)
+            self.assertEqual(code, 0, stderr)
+            key, certificate = os.path.join(state, KEY), os.path.join(state, CERTIFICATE)
+            with open(key, "rb") as made:
+                key_text = made.read()
+            made_pair = ["--state-dir", state]
+            given_pair = ["--cert", certificate, "--key", key]
+            own_key = "remove it, and the certificate beside it, to have a new pair made"
+            cases = [
+                # (name, path changed, mode or owner it is given, arguments, what stderr must hold)
+                ("key readable by its group", key, 0o640, made_pair,
+                 f"refusing the private key {key}: it is open to others (mode 0640); run chmod 600 {key}"),
+                ("key readable by everyone", key, 0o644, made_pair, f"(mode 0644); run chmod 600 {key}"),
+                ("given key readable by everyone", key, 0o604, given_pair, f"(mode 0604); run chmod 600 {key}"),
+                ("key of another user", key, nobody, made_pair,
+                 f"refusing the private key {key}: it belongs to nobody (uid {nobody}), not to root (uid 0) who "
+                 f"runs the host; {own_key}"),
+                ("given key of another user", key, nobody, given_pair, "; give a key of your own"),
+                ("directory writable by its group", state, 0o770, made_pair,
+                 f"refusing the state directory {state}: it may be written by others (mode 0770); "
+                 f"run chmod go-w {state}"),
+                ("directory writable by everyone", state, 0o1777, made_pair, f"(mode 1777); run chmod go-w {state}"),
+                ("directory of another user", state, nobody, made_pair,
+                 f"refusing the state directory {state}: it belongs to nobody (uid {nobody}), not to root (uid 0) "
+                 "who runs the host; give --state-dir a directory of your own"),
+            ]
+            for name, path, mode_or_owner, arguments, message in cases:
+                with self.subTest(name):
+                    changes_owner = mode_or_owner == nobody
+                    if changes_owner and os.geteuid() != 0:
+                        self.skipTest("only root can give a file to another user")
+                    before = os.stat(path)
+                    if changes_owner:
+                        os.chown(path, nobody, -1)
+                    else:
+                        os.chmod(path, mode_or_owner)
+                    try:
+                        code, stderr = refusal(arguments)
+                    finally:
+                        os.chown(path, before.st_uid, -1)
+                        os.chmod(path, stat.S_IMODE(before.st_mode))
+                    self.assertEqual(code, 1, stderr)
+                    self.assertIn(message, stderr)
+                    self.assertNotIn("listening on", stderr)
+                    # Refused, not replaced.
+                    self.assertEqual(sorted(os.listdir(state)), [CERTIFICATE, KEY])
+                    with open(key, "rb") as kept:
+                        self.assertEqual(kept.read(), key_text)
+            # Put back as they were, the same files serve again.
+            code, stderr = run_until_listening(made_pair, environment_with(), root)
+            self.assertEqual(code, 0, stderr)
 
 
 if __name__ == "__main__":
