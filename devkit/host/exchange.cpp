@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -91,18 +92,23 @@ bool Exchange::SendHeader(const HSE_SEND_HEADER_EX_INFO& info)
     outcome_.status = StatusNumber(status);
     outcome_.keepConnection = info.fKeepConn != FALSE;
 
-    std::string block = "HTTP/1.1 ";
-    block.append(status);
-    block += "\r\n";
-    block.append(header);
-    return Send(block);
+    // Piece by piece, so that nothing is allocated outside Send, where a
+    // failed allocation is a failed write rather than an exception thrown
+    // into the extension.
+    return Send("HTTP/1.1 ") && Send(status) && Send("\r\n") && Send(header);
 }
 
 BOOL Exchange::GetServerVariable(HCONN connection, LPSTR name, LPVOID buffer, LPDWORD size)
 {
     if (!name || !size)
         return FALSE;
-    std::optional<WipedBytes> value = LookUpServerVariable(Of(connection).request_, name);
+    std::optional<WipedBytes> value;
+    try {
+        value = LookUpServerVariable(Of(connection).request_, name);
+    } catch (const std::bad_alloc&) {
+        // Called from the extension, where no exception may go.
+        return FALSE;
+    }
     if (!value)
         return FALSE;
     DWORD needed = static_cast<DWORD>(value->size() + 1);
