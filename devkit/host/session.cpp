@@ -13,7 +13,9 @@
 #include <boost/beast/http/vector_body.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <array>
 #include <cassert>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -242,6 +244,9 @@ private:
         ForgetReadBytes();
         if (status == 0)
             co_return false;
+        // Refused before the whole request was taken, except where the
+        // extension's answer could not be: the rest may still be coming.
+        lingering_ = status != 500 && status != 503;
         record.status = status;
         // A 503 comes of a full answer budget, and every answer held there
         // is written, or let go, within the write timeout: then to try again.
@@ -328,9 +333,31 @@ private:
                 co_await stream_.async_shutdown(asio::redirect_error(asio::use_awaitable, error));
             }
         }
+        if (lingering_ && Tcp().socket().is_open())
+            co_await DropUnreadRequest();
         if (Tcp().socket().is_open())
             Tcp().socket().shutdown(tcp::socket::shutdown_both, error);
         Tcp().close();
+    }
+
+    // Closing a socket that holds unread bytes resets the connection, and the
+    // reset can destroy the host's answer before the client has read it. So,
+    // as lingering servers do, the host stops sending and drops what still
+    // comes until the client closes, falls silent, or the limit passes.
+    asio::awaitable<void> DropUnreadRequest()
+    {
+        constexpr auto kSilence = std::chrono::seconds(1);
+        constexpr auto kLimit = std::chrono::seconds(5);
+        beast::error_code error;
+        Tcp().socket().shutdown(tcp::socket::shutdown_send, error);
+        std::array<char, 4096> dropped;
+        const auto end = std::chrono::steady_clock::now() + kLimit;
+        while (!error && std::chrono::steady_clock::now() < end) {
+            Tcp().expires_after(kSilence);
+            co_await Tcp().async_read_some(asio::buffer(dropped), asio::redirect_error(asio::use_awaitable, error));
+        }
+        // They may hold the request's credentials.
+        explicit_bzero(dropped.data(), dropped.size());
     }
 
     HostContext& host_;
@@ -341,6 +368,7 @@ private:
     std::string client_;
     unsigned short localPort_ = 0;
     bool idle_ = true;
+    bool lingering_ = false;
     // Last, so that shutdown stops seeing the connection before any of it goes.
     NetworkThread::Membership membership_;
 };

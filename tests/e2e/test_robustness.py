@@ -424,5 +424,20 @@ class BodyLimit(unittest.TestCase):
             self.assertTrue(answer.startswith(b"HTTP/1.1 413 "), answer)
 
 
+
+class RefusalBeforeTheRequestIsIn(unittest.TestCase):
+    def test_the_answer_reaches_a_client_whose_bytes_are_still_unread(self):
+        # The host refuses a head past its limit with most of it unread. A
+        # socket closed over unread bytes resets the connection, which can
+        # destroy the answer before the client reads it.
+        with devhost.DevHost() as host:
+            for attempt in range(3):
+                with self.subTest(attempt=attempt), host.tls_socket() as sock:
+                    sock.sendall(b"POST / HTTP/1.1\r\nHost: localhost\r\nX-Long: " + b"x" * 262144 + b"\r\n")
+                    time.sleep(0.5)  # the host answers and closes meanwhile
+                    answer = devhost.read_until_closed(sock)
+                    self.assertTrue(answer.startswith(b"HTTP/1.1 431 "), answer[:100])
+            self.assertEqual(host.stop(), 0, "".join(host.stderr_lines))
+
 if __name__ == "__main__":
     devhost.main()
