@@ -88,11 +88,12 @@ bool HoldsLocalDomainMacro(std::string_view alias)
 AliasText ReadAliasText(const char* path, AliasFileReport* report)
 {
     AliasText text;
-    FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path) : nullptr;
+    // A file larger than the index can address is refused whole rather than
+    // read in part; so is a folder, a device or a pipe.
+    FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path, kLongestAliasText) : nullptr;
     if (file)
         ReadUntilEnd(file, text);
     if (report)
-        // A directory opens on some systems and then fails to read.
         report->readable = file && !ferror(file);
     if (file)
         gOs.fclose(file);

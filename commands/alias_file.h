@@ -36,7 +36,8 @@ struct AliasFileReport {
 constexpr size_t kLongestAliasText = UINT32_MAX;
 
 // The file's bytes as text mode delivers them: up to the first 0x1A, and no
-// more than kLongestAliasText. Padded: kPadding spare bytes follow them, so
+// more than kLongestAliasText (a file larger than that when it is opened is
+// not read at all). Padded: kPadding spare bytes follow them, so
 // that any text in them can be read a block at a time.
 struct AliasText {
     std::unique_ptr<char[]> bytes;

@@ -9,7 +9,9 @@
 #endif
 #include <windows.h>
 #include <httpext.h>
+#include <io.h>
 #include <share.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -25,8 +27,22 @@ inline char* NextToken(char* text, const char* separators, char** position)
     return strtok_s(text, separators, position);
 }
 
-// Opened in binary mode without denying other processes read or write access.
-inline FILE* OpenSharedForReading(const char* path) { return _fsopen(path, "rb", _SH_DENYNO); }
+// Opened in binary mode without denying other processes read or write access;
+// only a file on disk of at most `largest` bytes, so that a device ("NUL",
+// "CON") or a pipe, which may never end or never answer, is never read.
+inline FILE* OpenSharedForReading(const char* path, uint64_t largest)
+{
+    FILE* file = _fsopen(path, "rb", _SH_DENYNO);
+    if (!file)
+        return nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    LARGE_INTEGER size;
+    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size) &&
+        static_cast<uint64_t>(size.QuadPart) <= largest)
+        return file;
+    fclose(file);
+    return nullptr;
+}
 
 #else
 #include "platform/linux/win32_types.h"
@@ -36,6 +52,7 @@ inline FILE* OpenSharedForReading(const char* path) { return _fsopen(path, "rb",
 #include "platform/linux/dynamic_loading.h"
 #include "platform/linux/code_pages.h"
 #include "platform/linux/last_error.h"
+#include "platform/linux/regular_file.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -47,6 +64,4 @@ inline char* NextToken(char* text, const char* separators, char** position)
 {
     return strtok_r(text, separators, position);
 }
-
-inline FILE* OpenSharedForReading(const char* path) { return fopen(path, "rb"); }
 #endif

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr size_t kFieldCount = 7;
+// The whole file is held in memory; no account list it stands in for comes near.
+constexpr uint64_t kLargestAccountFile = UINT32_MAX;
 constexpr size_t kLongestAddress = 76; // what VL_GetEmail's 77 bytes hold with the zero
 constexpr int kBitCount = 64;
 
@@ -153,7 +155,7 @@ AccountSet ParseAccounts(std::string_view text, std::string_view sourceName)
 
 AccountSet ReadAccountFile(const char* path)
 {
-    FILE* file = path[0] != '\0' ? OpenSharedForReading(path) : nullptr;
+    FILE* file = path[0] != '\0' ? OpenSharedForReading(path, kLargestAccountFile) : nullptr;
     if (!file) {
         fprintf(stderr, "VLUser: cannot read the accounts file \"%s\"; no accounts\n", path);
         return {};

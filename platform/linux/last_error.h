@@ -4,11 +4,13 @@
 
 #include "platform/linux/win32_types.h"
 
+#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_DISK_FULL 112L
+#define ERROR_FILE_TOO_LARGE 223L
 
 DWORD GetLastError();
 void SetLastError(DWORD error);

@@ -3,6 +3,7 @@
 
 #include "platform/linux/ascii_text.h"
 #include "platform/linux/last_error.h"
+#include "platform/linux/regular_file.h"
 #include "platform/linux/system_calls.h"
 
 #include <fcntl.h>
@@ -25,6 +26,9 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr size_t kNone = std::string_view::npos;
 // 0x1A, the old end-of-file mark, counts as white space too.
 constexpr char kWhitespace[] = " \t\r\n\v\f\x1A";
+// A settings file holds a few kilobytes; one larger than this is refused
+// rather than read into memory on every request that asks for a value.
+constexpr uint64_t kLargestProfileFile = 4 << 20;
 
 struct Line {
     std::string text;
@@ -59,49 +63,22 @@ bool ParentDirectoryExists(const char* path)
     return stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// Fails, with the last error set as Windows sets it, unless the whole file
-// was read.
-bool ReadOpenFile(int file, std::string& text)
-{
-    struct stat status;
-    if (gSystemCalls.fstat(file, &status) != 0) {
-        SetLastError(ErrorFromErrno(errno));
-        return false;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return false;
-    }
-    char block[4096];
-    for (;;) {
-        ssize_t count = gSystemCalls.read(file, block, sizeof block);
-        if (count == 0)
-            return true;
-        if (count < 0 && errno != EINTR) {
-            SetLastError(ErrorFromErrno(errno));
-            return false;
-        }
-        if (count > 0)
-            text.append(block, static_cast<size_t>(count));
-    }
-}
-
 // The file's whole text. A missing file reads as an empty one and leaves
 // ERROR_FILE_NOT_FOUND (ERROR_PATH_NOT_FOUND when its directory is missing
-// too); a file that exists but cannot be read gives false, so that nobody
-// takes it for an empty one.
+// too); a file that exists but cannot be read, or is no regular file, or is
+// larger than any settings file, gives false, so that nobody takes it for an
+// empty one.
 bool ReadWhole(const char* path, std::string& text)
 {
     text.clear();
-    int file = gSystemCalls.open(path, O_RDONLY | O_CLOEXEC, 0);
+    int file = OpenRegularFile(path, kLargestProfileFile);
     if (file < 0) {
-        DWORD error = ErrorFromErrno(errno);
+        DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND && !ParentDirectoryExists(path))
-            error = ERROR_PATH_NOT_FOUND;
-        SetLastError(error);
+            SetLastError(error = ERROR_PATH_NOT_FOUND);
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    bool read = ReadOpenFile(file, text);
+    bool read = ReadOpenRegularFile(file, kLargestProfileFile, text);
     gSystemCalls.close(file);
     if (read)
         SetLastError(ERROR_SUCCESS);

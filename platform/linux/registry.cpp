@@ -2,12 +2,12 @@
 #include "platform/linux/registry_text.h"
 
 #include "platform/linux/ascii_text.h"
+#include "platform/linux/regular_file.h"
+#include "platform/linux/system_calls.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +27,7 @@ struct RegistryKey {
 namespace {
 
 constexpr char kDefaultRegistryFile[] = "/etc/velmora/registry.reg";
+constexpr uint64_t kLargestRegistryFile = 4 << 20;
 constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
 constexpr char kWhitespace[] = " \t\r";
 
@@ -35,13 +36,19 @@ std::string_view Trimmed(std::string_view text)
     return TrimmedOf(text, kWhitespace);
 }
 
+// A file that cannot be read, is no regular file or is larger than any
+// registry export of a few keys reads as an empty registry.
 std::string ReadRegistryFile()
 {
     const char* path = getenv("VELMORA_REGISTRY_FILE");
-    std::ifstream file(path ? path : kDefaultRegistryFile, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::string text;
+    int file = OpenRegularFile(path ? path : kDefaultRegistryFile, kLargestRegistryFile);
+    if (file < 0)
+        return text;
+    if (!ReadOpenRegularFile(file, kLargestRegistryFile, text))
+        text.clear();
+    gSystemCalls.close(file);
+    return text;
 }
 
 // Reads a quoted string at the start of text, where \\ and \" are the only

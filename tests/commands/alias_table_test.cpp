@@ -2,6 +2,8 @@
 // text-mode reading treats line ends, long lines and the end of the file.
 #include "tests/commands/alias_table.h"
 #include "commands/byte_blocks.h"
+#include "platform/os_calls.h"
+#include "tests/not_a_file.h"
 #include "tests/temp_directory.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +99,52 @@ TEST(AliasTable, MissingOrUnnamedFileGivesAnEmptyTable)
     EXPECT_TRUE(ReadAliasTableFrom(directory.File("absent.txt").c_str()).empty());
     EXPECT_TRUE(ReadAliasTableFrom("").empty());
 }
+
+// A device, a pipe or a folder named as the alias file is a file that cannot
+// be read, at once: no aliases, and the doctor is told it is unreadable.
+class AliasFileNotAFile : public testing::TestWithParam<NotAFileKind> {};
+
+TEST_P(AliasFileNotAFile, GivesNoAliasesAndIsUnreadable)
+{
+    TempDirectory directory;
+    NotAFile object(GetParam(), directory.File("object"));
+    AliasFileReport report;
+    report.readable = true;
+    AliasTable table = AnsweredWithinASecond([&] { return ReadAliasTableFrom(object.Path().c_str(), &report); });
+    EXPECT_TRUE(table.empty());
+    EXPECT_FALSE(report.readable);
+    EXPECT_EQ(AnsweredWithinASecond([&] { return ReadAliasText(object.Path().c_str()).length; }), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AliasFileNotAFile, testing::ValuesIn(kNotAFileKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+#ifndef _WIN32
+size_t gReads = 0;
+
+// A file larger than the index can address is refused before a byte of it
+// is read; one of exactly the limit is read (here its reads give nothing,
+// so that no test holds 4 GiB).
+TEST(AliasFileSize, LargerThanTheIndexCanAddressIsRefusedUnread)
+{
+    const struct {
+        uint64_t size;
+        bool read;
+    } cases[] = {{UINT32_MAX, true}, {uint64_t{UINT32_MAX} + 1, false}};
+    for (const auto& c : cases) {
+        TempDirectory directory;
+        std::string path = directory.Write("alias.txt", "a@x=b@x\n");
+        std::filesystem::resize_file(path, c.size);
+        gReads = 0;
+        gOs.fread = [](void*, size_t, size_t, FILE*) -> size_t { return ++gReads, 0; };
+        AliasFileReport report;
+        ReadAliasTableFrom(path.c_str(), &report);
+        gOs = SystemOsCalls();
+        EXPECT_EQ(report.readable, c.read) << c.size;
+        EXPECT_EQ(gReads > 0, c.read) << c.size;
+    }
+}
+#endif
 
 TEST(AliasTable, SortsByTargetBytesUnsignedAndKeepsFileOrder)
 {

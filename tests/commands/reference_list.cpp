@@ -226,7 +226,7 @@ bool ReferenceIsListed(const char* address, const GroupNameList& groups)
 ReferenceAliasTable ReferenceReadAliasTable(const char* path, AliasFileReport* report)
 {
     ReferenceAliasTable table;
-    FILE* file = path[0] != '\0' ? OpenSharedForReading(path) : nullptr;
+    FILE* file = path[0] != '\0' ? OpenSharedForReading(path, UINT32_MAX) : nullptr;
     TextModeReader reader(file);
     char line[kLineBufferSize];
     bool cutOff = false;

@@ -1,5 +1,6 @@
 // Profile files as the extension reads and writes them, CR LF and LF alike.
 #include "platform/win32.h"
+#include "tests/not_a_file.h"
 #include "tests/platform/scratch_files.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,65 @@ TEST(ProfileLastError, TellsAMissingKeyFromAFileThatCannotBeRead)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(std::filesystem::is_directory(directory));
 }
+
+// A path that names a device, a pipe or a folder gives the default at once,
+// with the last error that Windows gives for that kind of object, and is
+// never written to: Linux refuses the write, where Wine's "succeeds" into
+// NUL without storing anything.
+class ProfileNotAFile : public testing::TestWithParam<NotAFileKind> {};
+
+TEST_P(ProfileNotAFile, GivesTheDefaultWithItsError)
+{
+    NotAFile object(GetParam(), ScratchPath("object"));
+    char value[8] = {};
+    DWORD error = AnsweredWithinASecond([&] {
+        SetLastError(12345);
+        GetPrivateProfileStringA("S", "K", ",,,,,,,", value, sizeof value, object.Path().c_str());
+        return GetLastError();
+    });
+    EXPECT_STREQ(value, ",,,,,,,");
+    EXPECT_EQ(error, object.ReadError());
+#ifndef _WIN32
+    auto kind = std::filesystem::status(object.Path()).type();
+    EXPECT_FALSE(AnsweredWithinASecond(
+        [&] { return WritePrivateProfileStringA("S", "K", "x", object.Path().c_str()); }));
+    EXPECT_EQ(std::filesystem::status(object.Path()).type(), kind);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ProfileNotAFile, testing::ValuesIn(kNotAFileKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+#ifndef _WIN32
+// A file larger than any settings file is refused whole, before a byte of it
+// is read, and never rewritten; one of exactly the limit still reads.
+TEST(LinuxProfileFile, LargerThanAnySettingsFileIsRefused)
+{
+    constexpr uintmax_t kLimit = 4 << 20;
+    const struct {
+        uintmax_t size;
+        const char* value;
+        DWORD error;
+    } cases[] = {
+        {kLimit, "v", ERROR_SUCCESS},
+        {kLimit + 1, "(none)", ERROR_FILE_TOO_LARGE},
+    };
+    for (const auto& c : cases) {
+        std::string path = ScratchPath("large.ini");
+        WriteBytes(path, "[S]\r\nK=v\r\n");
+        std::filesystem::resize_file(path, c.size);
+        char value[8] = {};
+        SetLastError(12345);
+        GetPrivateProfileStringA("S", "K", "(none)", value, sizeof value, path.c_str());
+        EXPECT_STREQ(value, c.value) << c.size;
+        EXPECT_EQ(GetLastError(), c.error) << c.size;
+        if (c.error != ERROR_SUCCESS) {
+            EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "w", path.c_str()));
+            EXPECT_EQ(std::filesystem::file_size(path), c.size);
+        }
+    }
+}
+#endif
 
 // A value read ends at its first zero byte; quotes count only up to there.
 TEST(ProfileZeroByte, EndsTheValue)

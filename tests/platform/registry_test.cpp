@@ -1,6 +1,7 @@
 // Reading the registry as the extension does, from registry-editor text: on
 // Windows imported with regedit, on Linux read from VELMORA_REGISTRY_FILE.
 #include "platform/win32.h"
+#include "tests/not_a_file.h"
 #include "tests/platform/scratch_files.h"
 
 #include <gtest/gtest.h>
@@ -214,6 +215,43 @@ TEST(LinuxRegistryFile, MissingFileIsAnEmptyRegistry)
     setenv("VELMORA_REGISTRY_FILE", ScratchPath(".reg").c_str(), 1);
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_QUERY_VALUE, &key), ERROR_FILE_NOT_FOUND);
+}
+
+// A device, a pipe or a folder in the file's place is an empty registry at
+// once: reading one would never end.
+class LinuxRegistryNotAFile : public testing::TestWithParam<NotAFileKind> {};
+
+TEST_P(LinuxRegistryNotAFile, IsAnEmptyRegistry)
+{
+    NotAFile object(GetParam(), ScratchPath("object"));
+    setenv("VELMORA_REGISTRY_FILE", object.Path().c_str(), 1);
+    HKEY key = nullptr;
+    EXPECT_EQ(AnsweredWithinASecond([&] { return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_QUERY_VALUE, &key); }),
+              ERROR_FILE_NOT_FOUND);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LinuxRegistryNotAFile, testing::ValuesIn(kNotAFileKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+// A file larger than any export of a few keys is an empty registry, unread;
+// one of exactly the limit still reads.
+TEST(LinuxRegistryFile, LargerThanAnyExportIsAnEmptyRegistry)
+{
+    constexpr uintmax_t kLimit = 4 << 20;
+    const struct {
+        uintmax_t size;
+        LONG opened;
+    } cases[] = {{kLimit, ERROR_SUCCESS}, {kLimit + 1, ERROR_FILE_NOT_FOUND}};
+    for (const auto& c : cases) {
+        std::string path = ScratchPath("large.reg");
+        WriteBytes(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Large]\n\"A\"=\"a\"\n");
+        std::filesystem::resize_file(path, c.size);
+        setenv("VELMORA_REGISTRY_FILE", path.c_str(), 1);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Large", 0, KEY_QUERY_VALUE, &key), c.opened) << c.size;
+        if (key)
+            RegCloseKey(key);
+    }
 }
 #endif
 

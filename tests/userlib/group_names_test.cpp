@@ -2,6 +2,7 @@
 // GroupNames is created empty when absent and left alone when present, or
 // when the file cannot be read; and how its value splits.
 #include "platform/os_calls.h"
+#include "tests/not_a_file.h"
 #include "tests/userlib/server_layout.h"
 #include "userlib/settings.h"
 
@@ -155,6 +156,30 @@ TEST_F(GroupNamesAtLoad, LeavesASettingsFileThatCannotBeReadAlone)
     GroupNameList names;
     EXPECT_FALSE(ReadGroupNames(names));
 }
+
+#ifndef _WIN32
+// A device or a FIFO in the settings file's place is a file that cannot be
+// read: loading answers at once and writes nothing there, and the group
+// filter is unknown, never "every account".
+class GroupNamesNotAFile : public ExtensionLoadTest, public testing::WithParamInterface<NotAFileKind> {};
+
+TEST_P(GroupNamesNotAFile, IsLeftAloneAndUnknown)
+{
+    LayOut(kAdmin);
+    NotAFile object(GetParam(), server.root / "object");
+    fs::create_symlink(object.Path(), server.settings);
+
+    EXPECT_EQ(AnsweredWithinASecond([&] { return Load(); }), TRUE);
+    EXPECT_EQ(fs::read_symlink(server.settings), object.Path());
+    EXPECT_EQ(fs::status(object.Path()).type(), GetParam() == NotAFileKind::kPipe ? fs::file_type::fifo
+                                                                                  : fs::file_type::character);
+    GroupNameList names;
+    EXPECT_FALSE(AnsweredWithinASecond([&] { return ReadGroupNames(names); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, GroupNamesNotAFile, testing::Values(NotAFileKind::kDevice, NotAFileKind::kPipe),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+#endif
 
 #ifdef _WIN32
 // The mail server holds its settings file open, without sharing, while it

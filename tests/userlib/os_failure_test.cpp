@@ -149,7 +149,7 @@ TEST_F(OsFailure, ListKeepsWhatTheAliasFileGaveBeforeFailing)
     ASSERT_NE(whole, none);
     ASSERT_NE(part, none);
 
-    gOs.OpenSharedForReading = [](const char*) -> FILE* { return nullptr; };
+    gOs.OpenSharedForReading = [](const char*, uint64_t) -> FILE* { return nullptr; };
     HostAnswer unopened = List();
     EXPECT_EQ(unopened.status, "200 OK");
     EXPECT_EQ(unopened.Body(), none);

@@ -1,0 +1,26 @@
+// Files that the platform reads whole: only regular files, opened without
+// waiting for anyone, and only up to a size the caller states. A path may
+// name a device that never ends (/dev/zero), a FIFO that no one writes to, or
+// a folder; each is a file that cannot be read, with the last error that
+// Windows gives for its own kind of the same thing.
+#pragma once
+
+#include "platform/linux/win32_types.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// The descriptor of the regular file at path, opened for reading; -1, with
+// the thread's last error set, when it cannot be opened, is not a regular
+// file or holds more than `largest` bytes.
+int OpenRegularFile(const char* path, uint64_t largest);
+
+// Appends the file's bytes to text; false, with the last error set, when a
+// read fails or the file grows past `largest` bytes while it is read.
+bool ReadOpenRegularFile(int file, uint64_t largest, std::string& text);
+
+// The regular file at path as a binary stream, as Windows' _fsopen gives it
+// without denying other readers or writers; null, with the last error set,
+// when OpenRegularFile refuses it.
+FILE* OpenSharedForReading(const char* path, uint64_t largest);
