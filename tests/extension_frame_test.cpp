@@ -197,6 +197,35 @@ TEST(ExtensionFrame, FailingHostCallbacksAreAnsweredOnceAndNeverRetried)
     }
 }
 
+// A listing larger than one piece goes out in several writes under one
+// Content-Length. When the second write fails the client is gone: nothing
+// more is written, no second answer follows, and the request ends.
+TEST(ExtensionFrame, AFailedWriteOfAListingInPiecesIsItsLast)
+{
+    FakeUserLibrary library;
+    library.Add({.address = "ann@example.com", .password = "secret"});
+    for (int i = 0; i < 3000; ++i)
+        library.Add({.address = "account" + std::to_string(i) + "@example.com", .fullName = "Account Holder"});
+    TempDirectory directory;
+    library.aliasPath = directory.Write("alias.txt", "");
+    library.settingsPath = directory.Write("settings.ini", "");
+    FakeHost host;
+    host.WithBasic("ann@example.com", "secret").WithForm("cmd=list");
+    const HostAnswer whole = host.Run();
+    ASSERT_GE(whole.writes.size(), 3u);
+
+    host.firstFailingWrite = 2;
+    HostAnswer cut = host.Run();
+    EXPECT_EQ(cut.returned, static_cast<DWORD>(HSE_STATUS_SUCCESS));
+    EXPECT_EQ(cut.headerCalls, 1);
+    EXPECT_EQ(cut.status, "200 OK");
+    EXPECT_EQ(cut.headers, whole.headers);
+    ASSERT_EQ(cut.writes.size(), 2u);
+    EXPECT_EQ(cut.writes[0], whole.writes[0]);
+    EXPECT_EQ(library.openHandles, 0);
+    EXPECT_EQ(library.openSearches, 0);
+}
+
 TEST(ExtensionFrame, VersionRecordIsFilledEvenWhenLoadingFails)
 {
     HSE_VERSION_INFO version;

@@ -70,7 +70,7 @@ HostAnswer FakeHost::RunWith(DWORD (*httpExtensionProc)(EXTENSION_CONTROL_BLOCK*
     ecb.ReadClient = ReadClient;
     ecb.ServerSupportFunction = ServerSupportFunction;
 
-    httpExtensionProc(&ecb);
+    answer_.returned = httpExtensionProc(&ecb);
     answer_.statusCode = ecb.dwHttpStatusCode;
     return answer_;
 }
@@ -98,7 +98,8 @@ BOOL FakeHost::WriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD
     auto* host = static_cast<FakeHost*>(connection);
     host->answer_.writes.emplace_back(static_cast<const char*>(buffer), *bytes);
     host->answer_.writeFlags.push_back(flags);
-    return host->writeFails ? FALSE : TRUE;
+    bool gone = host->firstFailingWrite != 0 && host->answer_.writes.size() >= host->firstFailingWrite;
+    return host->writeFails || gone ? FALSE : TRUE;
 }
 
 BOOL FakeHost::ReadClient(HCONN connection, LPVOID buffer, LPDWORD size)

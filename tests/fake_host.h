@@ -17,8 +17,9 @@ struct HostAnswer {
     DWORD cchHeader = 0;
     BOOL keepConnection = TRUE;
     DWORD statusCode = 0;
-    std::vector<std::string> writes;
+    std::vector<std::string> writes; // every WriteClient call, a failed one too
     std::vector<DWORD> writeFlags;
+    DWORD returned = 0; // what HttpExtensionProc gave back
 
     // Everything written, joined.
     std::string Body() const;
@@ -39,6 +40,9 @@ public:
     bool readFails = false;
     // Each host callback can fail, as it does when the client has gone.
     bool writeFails = false;
+    // The first WriteClient call that fails, counted from 1, and every one
+    // after it: the client went away part way through the answer.
+    size_t firstFailingWrite = 0;
     bool headerFails = false;
     bool variablesFail = false;
 
