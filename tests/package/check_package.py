@@ -208,5 +208,57 @@ class BillOfMaterials(unittest.TestCase):
                 self.assertLessEqual(linked[program], set(self.packages) - {"TessalineIntegration"})
 
 
+# What the programs carry against memory corruption.
+DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT = 0x40, 0x20, 0x100
+# The text that libssp's handler writes when a stack cookie was overwritten.
+STACK_SMASHING_TEXT = b"*** stack smashing detected ***"
+# Each program as linked in the build tree, before staging strips its symbols.
+BUILT = {DLL: "TessalineIntegration.dll", DOCTOR: "doctor/tessaline-doctor.exe"}
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+# Far fewer than either program protects; a build without the flag has none.
+FEWEST_COOKIE_CHECKS = 20
+
+
+def code_of(pe):
+    return b"".join(section.get_data() for section in pe.sections
+                    if section.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_CNT_CODE"])
+
+
+class HardenedPrograms(unittest.TestCase):
+    """ASLR with high-entropy addresses and NX are flags of the PE header.
+    GCC builds no Control Flow Guard, so its flag is not asked for.
+
+    Stack cookies leave no mark in the header, and a stripped program whose
+    stack-protector library (libssp) is linked in statically names neither
+    __stack_chk_fail nor __stack_chk_guard, nor imports them. Two things
+    show them all the same: the handler's message is in the shipped image
+    only when code refers to it, since the linker takes the handler from
+    libssp.a only to resolve such a reference; and the build tree's copy of
+    each program, the same code bytes with its symbols kept, shows how many
+    functions call the handler when their cookie has changed."""
+
+    @classmethod
+    def setUpClass(cls):
+        _, cls.files = read_package()
+        cls.programs = {name: pefile.PE(data=cls.files[name]) for name in BUILT}
+
+    def test_address_space_layout_is_random_and_data_not_executable(self):
+        wanted = DYNAMIC_BASE | HIGH_ENTROPY_VA | NX_COMPAT
+        for name, pe in self.programs.items():
+            with self.subTest(name):
+                self.assertEqual(hex(pe.OPTIONAL_HEADER.DllCharacteristics & wanted), hex(wanted))
+
+    def test_functions_check_their_stack_cookies(self):
+        for name, pe in self.programs.items():
+            with self.subTest(name):
+                self.assertTrue(STACK_SMASHING_TEXT in self.files[name], "no stack-protector handler")
+                built = os.path.join(BINARY_DIR, BUILT[name])
+                self.assertEqual(code_of(pefile.PE(built)), code_of(pe))
+                disassembly = subprocess.run([OBJDUMP, "--disassemble", built], check=True,
+                                             capture_output=True, text=True).stdout
+                checks = len(re.findall(r"\scall\s+[0-9a-f]+ <__stack_chk_fail>", disassembly))
+                self.assertGreaterEqual(checks, FEWEST_COOKIE_CHECKS)
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
