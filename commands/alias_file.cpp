@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr size_t kFirstRead = 64 * 1024;
+constexpr size_t kFirstRead = size_t{64} * 1024;
 constexpr std::string_view kLocalDomainMacro = "$LOCALDOMAIN$";
 constexpr char kEndOfFile = 0x1A;
 

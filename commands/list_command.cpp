@@ -40,7 +40,7 @@ char* PutEscaped(char* out, unsigned char byte)
         out[1] = static_cast<char>(byte);
         return out + 2;
     }
-    memcpy(out, "\\u00", 4);
+    memcpy(out, "\\u00", 4); // NOLINT(bugprone-not-null-terminated-result): four bytes of a longer escape
     out[4] = kHex[byte >> 4];
     out[5] = kHex[byte & 0x0F];
     return out + kEscapedByteSize;
@@ -123,7 +123,7 @@ std::string_view ReadFullNameAsUtf8(UserHandle user, Utf8NameBuffer& utf8)
 // Room for the aliases and a start on the accounts; the pieces grow from there.
 size_t ExpectedBodySize(const AliasIndex& aliases)
 {
-    return 64 * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
+    return size_t{64} * 1024 + aliases.AliasBytes() + 4 * aliases.Count();
 }
 
 // An address buffer: room for the library's 77 bytes, a zero after them,

@@ -85,7 +85,8 @@ void RequestContext::SendResponse(const char* status, const char* contentType, s
     HeaderText headers;
     WriteHeaderBlock(headers, statusNumber, contentType, bodyLength);
     std::string_view block = headers.View();
-    headers << std::string_view("", 1); // the host may read the terminating zero too
+    // The host may read the terminating zero too.
+    headers << std::string_view("", 1); // NOLINT(bugprone-string-constructor): the literal's own zero
 
     HSE_SEND_HEADER_EX_INFO info{};
     info.pszStatus = status;

@@ -1,6 +1,6 @@
 #include "platform/os_calls.h"
 
-OsCalls SystemOsCalls()
+OsCalls SystemOsCalls() noexcept
 {
 #define OS_SYSTEM(name) &::name,
     return {OS_CALLS(OS_SYSTEM)};

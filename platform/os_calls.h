@@ -21,6 +21,7 @@
     X(fread)                                                                   \
     X(fclose)
 
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument is a name, declared
 #define OS_SLOT(name) decltype(&::name) name;
 struct OsCalls {
     OS_CALLS(OS_SLOT)
@@ -30,4 +31,4 @@ struct OsCalls {
 extern OsCalls gOs;
 
 // The table as the system provides it.
-OsCalls SystemOsCalls();
+OsCalls SystemOsCalls() noexcept;

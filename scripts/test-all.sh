@@ -11,6 +11,9 @@ for preset in linux linux-asan; do
     ctest --preset "$preset" -j "$(nproc)"
 done
 
+# Static analysis of the sources as the Linux build compiles them.
+scripts/run-clang-tidy.sh build/linux
+
 # The concurrent-request tests once more, under ThreadSanitizer.
 cmake --preset linux-tsan
 cmake --build --preset linux-tsan

@@ -24,6 +24,7 @@ constexpr int kEmailBufferSize = 77;
 constexpr int kFullNameBufferSize = 31;
 
 // One slot per entry point, empty until bound.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the arguments are a type, a name and a parameter list
 #define VL_SLOT(result, name, parameters) result(*name) parameters;
 struct BindingTable {
     VL_ENTRY_POINTS(VL_SLOT)

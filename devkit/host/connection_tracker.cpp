@@ -8,7 +8,7 @@ ConnectionTracker::Registration::Registration(ConnectionTracker& tracker, const 
 }
 
 ConnectionTracker::Registration::Registration(Registration&& other) noexcept
-    : tracker_(std::exchange(other.tracker_, nullptr)), client_(other.client_)
+    : tracker_(std::exchange(other.tracker_, nullptr)), client_(std::move(other.client_))
 {
 }
 

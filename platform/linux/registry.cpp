@@ -221,7 +221,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
             return ERROR_SUCCESS;
         if (!fits)
             return ERROR_MORE_DATA;
-        memcpy(data, value.data.data(), needed);
+        memcpy(data, value.data.data(), needed); // NOLINT(bugprone-not-null-terminated-result): a string value holds its zero
         return ERROR_SUCCESS;
     }
     return ERROR_FILE_NOT_FOUND;

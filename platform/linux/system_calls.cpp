@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-SystemCalls RealSystemCalls()
+SystemCalls RealSystemCalls() noexcept
 {
     return {
         [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },

@@ -21,4 +21,4 @@ struct SystemCalls {
 extern SystemCalls gSystemCalls;
 
 // The table as the system provides it.
-SystemCalls RealSystemCalls();
+SystemCalls RealSystemCalls() noexcept;
