@@ -31,7 +31,7 @@ struct Options {
     // The answers waiting to be written, all connections together: room for
     // one list of a million accounts with an alias each (141 MB) or many
     // smaller ones, and far less than a development machine has to spare.
-    std::size_t answerBudget = 256 * 1024 * 1024;
+    std::size_t answerBudget = std::size_t{256} * 1024 * 1024;
     // For the TLS handshake and the request's head together.
     std::chrono::seconds headTimeout{10};
     std::chrono::seconds timeout{10};

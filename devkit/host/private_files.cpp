@@ -14,7 +14,7 @@
 namespace {
 
 // A PEM key is a few KiB; anything far larger is not one.
-constexpr std::size_t kLargestKey = 64 * 1024;
+constexpr std::size_t kLargestKey = std::size_t{64} * 1024;
 
 std::string Mode(mode_t mode)
 {
