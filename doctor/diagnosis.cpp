@@ -296,7 +296,8 @@ private:
         settingsFile_ = file;
         if (file.empty()) {
             Warn("settings-file", "the user library reports an empty path for it: there is no file to read "
-                                  "GroupNames from or to keep it in");
+                                  "GroupNames from or to keep it in, so the group filter is unknown and list "
+                                  "answers 500");
             return;
         }
         settingsKind_ = Examine(file);

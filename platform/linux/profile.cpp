@@ -71,6 +71,12 @@ bool ParentDirectoryExists(const char* path)
 bool ReadWhole(const char* path, std::string& text)
 {
     text.clear();
+    // Windows takes a name of no characters for its own folder, which is no
+    // settings file, and refuses it as it refuses any folder.
+    if (path[0] == '\0') {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     int file = OpenRegularFile(path, kLargestProfileFile);
     if (file < 0) {
         DWORD error = GetLastError();

@@ -133,6 +133,8 @@ TEST(ProfileLastError, TellsAMissingKeyFromAFileThatCannotBeRead)
         {"missing file", missingFile, "K", ERROR_FILE_NOT_FOUND},
         {"missing directory", missingDirectory, "K", ERROR_PATH_NOT_FOUND},
         {"a directory", directory, "K", ERROR_ACCESS_DENIED},
+        // Windows takes a name of no characters for its own folder.
+        {"no name", "", "K", ERROR_ACCESS_DENIED},
     };
     for (const auto& c : cases) {
         char value[8];
@@ -145,6 +147,9 @@ TEST(ProfileLastError, TellsAMissingKeyFromAFileThatCannotBeRead)
     EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "x", directory.c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(std::filesystem::is_directory(directory));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "x", ""));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 // A path that names a device, a pipe or a folder gives the default at once,
