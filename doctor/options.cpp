@@ -3,6 +3,8 @@
 const char kDoctorHelp[] =
     "Usage: tessaline-doctor [--json] [--check-caller ADDRESS] [--check-auth ADDRESS]\n"
     "                        [--account NAME]\n"
+    "       tessaline-doctor [--json] --probe URL --caller ADDRESS [--check-auth ADDRESS]\n"
+    "                        [--ca-file FILE] [--http-port PORT]\n"
     "\n"
     "Says whether the Tessaline integration extension would load on this machine,\n"
     "and why not, by running its loading steps with its own code: the mail\n"
@@ -25,6 +27,20 @@ const char kDoctorHelp[] =
     "  --account NAME          say whether this account may read the program\n"
     "                          folder, the alias file and the settings file, and\n"
     "                          write the settings file, along the whole path\n"
+    "  --probe URL             instead, check the deployed extension from any\n"
+    "                          machine: https://host[:port]/path/TessalineIntegration.dll.\n"
+    "                          Steps: tls (chain, host name, expiry, protocol),\n"
+    "                          http2, plain-http, get, post-anonymous,\n"
+    "                          invalid-command, list, auth; each answer that is\n"
+    "                          not the extension's is named with its cause\n"
+    "  --caller ADDRESS        the caller the probe posts as; its password is read\n"
+    "                          as --check-caller reads it, and first when\n"
+    "                          --check-auth asks for a second one; with --probe,\n"
+    "                          --check-auth posts auth for that account\n"
+    "  --ca-file FILE          with --probe: trust the PEM certificates in FILE\n"
+    "                          instead of the system's trust store\n"
+    "  --http-port PORT        with --probe: where to try plain HTTP (default: the\n"
+    "                          URL's port, or 80 when it names none)\n"
     "  --json                  print the report as one JSON object\n"
     "  --help                  print this text\n"
     "\n"
@@ -34,9 +50,12 @@ const char kDoctorHelp[] =
     "would not load, internal-error when it would answer 500, no-password when\n"
     "standard input gave no password for the check.\n"
     "\n"
+    "With --probe, \"caller\" is ok or refused and \"auth\" succeeded or failed.\n"
+    "\n"
     "Exit status: 0 when the extension would load, list would show accounts and\n"
-    "every requested check passes (warnings aside), 1 otherwise, 2 for a usage\n"
-    "error, a missing password included (the report is printed all the same).\n";
+    "every requested check passes (with --probe: when the endpoint answers as the\n"
+    "extension does; warnings aside), 1 otherwise, 2 for a usage error, a missing\n"
+    "password included (the report is printed all the same, but for --probe).\n";
 
 namespace {
 
@@ -70,10 +89,36 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
         } else if (argument == "--account") {
             if (!TakeValue(arguments, at, options.account, error))
                 return false;
+        } else if (argument == "--probe" || argument == "--caller" || argument == "--ca-file") {
+            std::string& value = argument == "--probe" ? options.probe : argument == "--caller" ? options.caller : options.caFile;
+            if (!TakeValue(arguments, at, value, error))
+                return false;
+        } else if (argument == "--http-port") {
+            std::string port;
+            if (!TakeValue(arguments, at, port, error))
+                return false;
+            options.httpPort = port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos
+                                   ? static_cast<unsigned>(std::stoul(port)) : 0;
+            if (options.httpPort == 0 || options.httpPort > 65535) {
+                error = "--http-port takes a port number";
+                return false;
+            }
         } else {
             error = "unknown argument: " + argument;
             return false;
         }
+    }
+    if (options.probe.empty() != options.caller.empty()) {
+        error = "--probe and --caller go together";
+        return false;
+    }
+    if (!options.probe.empty() && (!options.checkCaller.empty() || !options.account.empty())) {
+        error = "--probe checks a server from outside; --check-caller and --account check this machine";
+        return false;
+    }
+    if (options.probe.empty() && (!options.caFile.empty() || options.httpPort)) {
+        error = "--ca-file and --http-port go with --probe";
+        return false;
     }
     return true;
 }

@@ -19,7 +19,7 @@ const Step* Report::Find(const std::string& name) const
 
 int ExitStatus(const Report& report)
 {
-    if (!report.loads)
+    if (!report.loads && report.url.empty())
         return 1;
     for (const Step& step : report.steps)
         if (step.outcome == Outcome::kFailed)
@@ -133,7 +133,10 @@ std::string PlainText(const Report& report)
         std::string head = std::string(Mark(step.outcome)) + "  " + step.name + ": ";
         out += head + Indented(step.detail, 6) + '\n';
     }
-    if (!report.loads)
+    if (!report.url.empty())
+        out += ExitStatus(report) == 0 ? "\nThe endpoint answers as the extension does.\n"
+                                       : "\nThe endpoint does NOT answer as the extension does.\n";
+    else if (!report.loads)
         out += "\nThe extension would NOT load.\n";
     else if (ExitStatus(report) != 0)
         out += "\nThe extension would load, but the steps marked FAIL would not work.\n";
@@ -144,8 +147,14 @@ std::string PlainText(const Report& report)
 
 std::string Json(const Report& report)
 {
-    std::string out = "{\"loads\": ";
-    out += report.loads ? "true" : "false";
+    std::string out;
+    if (!report.url.empty()) {
+        out += "{\"url\": ";
+        AppendJsonString(out, report.url);
+        out += ExitStatus(report) == 0 ? ", \"answers\": true" : ", \"answers\": false";
+    } else {
+        out += report.loads ? "{\"loads\": true" : "{\"loads\": false";
+    }
     out += ", \"steps\": [";
     for (size_t i = 0; i < report.steps.size(); ++i) {
         const Step& step = report.steps[i];

@@ -30,6 +30,8 @@ struct Report {
     // Empty unless the check was asked for; one of kCheckResults.
     std::string caller;
     std::string auth;
+    // Set by --probe: the endpoint probed, instead of this machine's layout.
+    std::string url;
 
     void Add(std::string name, Outcome outcome, std::string detail);
     // The step of this name, or nullptr.
