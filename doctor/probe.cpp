@@ -220,6 +220,25 @@ void JudgeErrorAnswer(Report& report, const std::string& step, const HttpAnswer&
                StatusText(got) + " instead of " + Describe(page) + ": " + CauseOf(got));
 }
 
+// A 405 without the extension's page or its Allow: POST comes from IIS's
+// verbs, or is the extension's own answer replaced with Allow lost on the
+// way; the other steps tell which.
+void SettleReplaced405(Report& report, const std::string& step)
+{
+    bool replaced = false;
+    for (const Step& other : report.steps)
+        replaced = replaced || other.detail.find(kPassThrough) != std::string::npos;
+    for (Step& candidate : report.steps) {
+        if (candidate.name != step || candidate.outcome != Outcome::kFailed || candidate.detail.rfind("405 ", 0) != 0)
+            continue;
+        if (replaced)
+            candidate.detail = "405 without the extension's page or its Allow: POST, while the other steps show that " +
+                               std::string(kPassThrough);
+        else
+            candidate.detail += "; or, when IIS drops the Allow header of answers it replaces: " + std::string(kPassThrough);
+    }
+}
+
 std::string Base64(const std::string& bytes)
 {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -275,6 +294,7 @@ public:
         CheckList();
         if (!options_.checkAuth.empty())
             CheckAuth();
+        SettleReplaced405(report_, "get");
         return report_;
     }
 
