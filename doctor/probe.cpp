@@ -318,7 +318,7 @@ private:
             return false;
         } else {
             trusted_ = true;
-            std::string detail = (facts.protocol.empty() ? std::string("TLS") : facts.protocol) + ", certificate " +
+            std::string detail = (facts.protocol.empty() ? std::string("TLS (this system does not say which version)") : facts.protocol) + ", certificate " +
                                  facts.subject + " verified for " + url_.host + " by " + trustedBy + ", expires in " +
                                  std::to_string(facts.daysLeft) + " days";
             if (facts.daysLeft < kExpiryWarningDays)
