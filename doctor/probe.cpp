@@ -436,6 +436,18 @@ private:
         return false;
     }
 
+    // A command answered with anything but 200.
+    void ReportNot200(const std::string& step, const HttpAnswer& answer)
+    {
+        if (IsPage(answer, pages_.internalError))
+            report_.Add(step, Outcome::kFailed,
+                        Describe(pages_.internalError) +
+                            ": the command cannot run on the server: tessaline-doctor there names the cause "
+                            "(its entry-point steps, settings-file and list)");
+        else
+            report_.Add(step, Outcome::kFailed, StatusText(answer) + " instead of 200: " + CauseOf(answer));
+    }
+
     void CheckInvalidCommand()
     {
         if (!MaySendPassword("invalid-command"))
@@ -468,7 +480,7 @@ private:
         if (CallerRefused("list", answer))
             return;
         if (answer.status != 200) {
-            JudgeErrorAnswer(report_, "list", answer, pages_.internalError);
+            ReportNot200("list", answer);
             return;
         }
         if (HeaderOr(answer, "Content-Type") != kJsonContentType) {
@@ -523,7 +535,7 @@ private:
         } else if (answer.status == 200) {
             report_.Add("auth", Outcome::kFailed, "200 but not the auth command's answer: " + CauseOf(answer));
         } else {
-            JudgeErrorAnswer(report_, "auth", answer, pages_.internalError);
+            ReportNot200("auth", answer);
         }
     }
 

@@ -139,6 +139,32 @@ TEST(ProbeTest, WarnsOfExpiryAndHttp2)
     EXPECT_NE(Detail(report, "http2").find("Connection: close"), std::string::npos);
 }
 
+// list and auth answered with the extension's 500, or with IIS's: either is
+// a failure of the step, and only the extension's names the doctor on the server.
+TEST(ProbeTest, CommandsAnsweredWithout200)
+{
+    const HttpAnswer extensions500 = Page(
+        500, "<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n<body><h1>Internal server error</h1>"
+             "</body>\r\n</html>\r\n");
+    struct Case {
+        HttpAnswer answer;
+        const char* detail;
+    } cases[] = {
+        {extensions500, "the extension's 500 page, \"Internal server error\": the command cannot run on the server"},
+        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3>"),
+         "500.19 instead of 200: a locked section was written to a web.config (section 12)"},
+    };
+    for (const Case& c : cases) {
+        PlayedFront front;
+        front.answer = [&](const HttpRequest& request) {
+            return request.form == "cmd=list" && !request.authorization.empty() ? c.answer : Page(404, "");
+        };
+        Report report = RunProbe(front);
+        EXPECT_EQ(report.Find("list")->outcome, Outcome::kFailed);
+        EXPECT_NE(Detail(report, "list").find(c.detail), std::string::npos) << Detail(report, "list");
+    }
+}
+
 TEST(ListAnswerTest, HoldsTheBodyToItsSchema)
 {
     struct Case {

@@ -6,6 +6,8 @@ hold for the Windows doctor under Wine (--runner), over WinHTTP."""
 import json
 import os
 import pwd
+import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -14,7 +16,7 @@ import time
 import unittest
 
 import devhost
-from devhost import ADMIN
+from devhost import ADMIN, REPOSITORY
 
 PATH = "/TessalineIntegration.dll"
 
@@ -239,6 +241,27 @@ class ProbeTest(unittest.TestCase):
                 status, report, errors = run_doctor(arguments, ["x"])
                 self.assertEqual(status, 2, errors)
                 self.assertEqual(report, "")
+
+    def test_guide_examples(self):
+        """docs/iis.md's --probe command lines, its placeholders given this host's values."""
+        with open(os.path.join(REPOSITORY, "docs", "iis.md"), encoding="utf-8") as guide:
+            examples = re.findall(r"^tessaline-doctor\.exe --probe .*$", guide.read(), re.MULTILINE)
+        self.assertEqual(len(examples), 2, examples)
+        placeholders = {"https://mail.example.com/tessaline/TessalineIntegration.dll":
+                        f"https://localhost:{self.host.https_port}{PATH}",
+                        "caller@example.com": ADMIN[0], "authority.pem": self.certificate,
+                        "test@example.com": "ann.lee@example.com"}
+        reports = []
+        for example in examples:
+            arguments = [placeholders.get(word, word) for word in shlex.split(example)[1:]]
+            reports.append(run_doctor(arguments, [ADMIN[1], "ann-pass"]))
+        # The first trusts the system's store, where the host's own certificate is not.
+        status, report, _ = reports[0]
+        self.assert_steps(report, {"tls": ("FAIL", "does not verify against the system's trust store"),
+                                   "get": HEALTHY["get"], "list": ("FAIL", "not run")})
+        status, report, _ = reports[1]
+        self.assert_steps(report, {**HEALTHY, "auth": ("ok", "ann.lee@example.com: {\"succeeded\": true}")})
+        self.assertEqual(status, 0, report)
 
     def test_misconfigured_fronts(self):
         for name, location, plain, differences in FRONTS:
