@@ -4,7 +4,9 @@
 #include "extension/request_context.h"
 #include "platform/ascii.h"
 
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
