@@ -431,11 +431,19 @@ private:
                             ": tessaline-doctor --check-caller on the server says which check fails");
             return true;
         }
-        if (answer.status == 401) {
-            JudgeErrorAnswer(report_, step, answer, pages_.invalidCredentials);
+        if (IsPage(answer, pages_.authenticationRequired)) {
+            report_.Add(step, Outcome::kFailed,
+                        Describe(pages_.authenticationRequired) +
+                            ": the caller's Authorization header did not reach the extension");
             return true;
         }
-        return false;
+        if (answer.status != 401)
+            return false;
+        if (SameHeader(answer, pages_.invalidCredentials, "WWW-Authenticate"))
+            report_.Add(step, Outcome::kFailed, "401 as the extension answers, but not its page: " + std::string(kPassThrough));
+        else
+            report_.Add(step, Outcome::kFailed, "401 instead of the extension's answer: " + CauseOf(answer));
+        return true;
     }
 
     // A command answered with anything but 200.

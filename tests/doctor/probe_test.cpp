@@ -165,6 +165,29 @@ TEST(ProbeTest, CommandsAnsweredWithout200)
     }
 }
 
+// A front that drops the Authorization header: the extension asks for
+// credentials where the caller sent them.
+TEST(ProbeTest, NamesALostAuthorizationHeader)
+{
+    PlayedFront front;
+    front.answer = [](const HttpRequest& request) {
+        if (request.method == std::string("GET"))
+            return Page(404, "");
+        return Page(401,
+                    "<html>\r\n<head><title>401 Unauthorized</title></head>\r\n<body><h1>Authentication required</h1>"
+                    "</body>\r\n</html>\r\n",
+                    {{"WWW-Authenticate", "Basic realm=\"TessalineIntegration\""}});
+    };
+    Report report = RunProbe(front);
+    EXPECT_EQ(report.Find("post-anonymous")->outcome, Outcome::kOk);
+    for (const char* step : {"invalid-command", "list"}) {
+        EXPECT_EQ(report.Find(step)->outcome, Outcome::kFailed);
+        EXPECT_NE(Detail(report, step).find("the caller's Authorization header did not reach the extension"),
+                  std::string::npos)
+            << Detail(report, step);
+    }
+}
+
 TEST(ListAnswerTest, HoldsTheBodyToItsSchema)
 {
     struct Case {
