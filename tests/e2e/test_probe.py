@@ -35,7 +35,7 @@ class Nginx:
     configuration and files in a temporary directory; `location` is the
     server block's body for the extension's path."""
 
-    def __init__(self, upstream_port, certificate, key, location, plain=False):
+    def __init__(self, upstream_port, certificate, key, location, plain=False, http2=False):
         self.directory = tempfile.TemporaryDirectory(prefix="probe-nginx-")
         root = self.directory.name
         self.port = free_port()
@@ -70,7 +70,7 @@ class Nginx:
                     uwsgi_temp_path {root}/uwsgi;
                     scgi_temp_path {root}/scgi;
                     server {{
-                        listen 127.0.0.1:{self.port} ssl;
+                        listen 127.0.0.1:{self.port} ssl{" http2" if http2 else ""};
                         ssl_certificate {certificate};
                         ssl_certificate_key {key};
                         {server}
@@ -276,6 +276,19 @@ class ProbeTest(unittest.TestCase):
                     front.close()
                 self.assert_steps(report, {**HEALTHY, **differences})
                 self.assertEqual(status, 1, report)
+
+    def test_front_offering_http2(self):
+        if RUNNER:
+            self.skipTest("Wine's WinHTTP does not speak HTTP/2")
+        front = Nginx(self.host.https_port, self.certificate_file, self.key, "", http2=True)
+        try:
+            status, report, _ = run_probe(f"https://localhost:{front.port}{PATH}", "--ca-file", self.certificate)
+        finally:
+            front.close()
+        # Only a warning: HTTP/1.1 clients are answered as ever.
+        self.assert_steps(report, {**HEALTHY, "http2": ("WARN", "the server chooses HTTP/2, where the extension's "
+                                                                "Connection: close makes the answer malformed")})
+        self.assertEqual(status, 0, report)
 
 
 if __name__ == "__main__":
