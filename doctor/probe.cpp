@@ -382,9 +382,13 @@ private:
     bool Send(const std::string& step, const HttpRequest& request, HttpAnswer& answer)
     {
         std::string error;
-        if (transport_.Https(request, trusted_, answer, error) == Connection::kAnswered)
+        Connection connection = transport_.Https(request, trusted_, answer, error);
+        if (connection == Connection::kAnswered)
             return true;
-        report_.Add(step, Outcome::kFailed, error.empty() ? std::string("no answer") : error);
+        if (connection == Connection::kUntrusted)
+            report_.Add(step, Outcome::kFailed, "the certificate of this connection did not verify: " + error);
+        else
+            report_.Add(step, Outcome::kFailed, error.empty() ? std::string("no answer") : error);
         return false;
     }
 

@@ -198,6 +198,8 @@ asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string&
         if (job.verify && verdict != X509_V_OK) {
             job.result = Connection::kUntrusted;
             job.error = X509_verify_cert_error_string(verdict);
+            if (!job.handshakeOnly)
+                job.error += "; nothing was sent";
         } else {
             job.result = ec == asio::error::eof ? Connection::kNotHttp : Connection::kFailed;
             job.error = "TLS handshake: " + Message(ec);

@@ -1,9 +1,12 @@
 // The probe's exchanges over WinHTTP, which every Windows has. WinHTTP checks
 // the certificate against the system's store itself; with --ca-file it is told
 // to accept an unknown authority, and the chain is then checked here against
-// the file's certificates before anything is sent, and every later connection
-// must show that same certificate before the request, which may carry the
-// caller's password, goes out.
+// the file's certificates on a first connection that carries nothing. Every
+// later connection must show that same certificate: WinHTTP offers no point
+// between its handshake and its request where a program may check it, so the
+// request is closed from the callback that announces the sending, which stops
+// it where WinHTTP allows that (Wine's sends it all the same), and the step
+// then says that the password may have gone out.
 #include "doctor/probe_transport.h"
 
 #include <windows.h>
@@ -370,7 +373,9 @@ private:
         DWORD failure = sent ? 0 : GetLastError();
         if (watch.mismatch) {
             handle.Forget(); // the callback closed it
-            error = "another certificate than the one checked against " + caFile_;
+            error = "it is not the certificate checked against " + caFile_ +
+                    ", and WinHTTP may have sent the request, with any password in it, before this was seen: "
+                    "change the password unless this server is yours";
             return Connection::kUntrusted;
         }
         if (!sent) {
@@ -379,7 +384,7 @@ private:
             // only; when the same server shakes hands unchecked, it was the certificate.
             if (result == Connection::kFailed && tls && verify && failure == ERROR_WINHTTP_SECURE_CHANNEL_ERROR &&
                 Unchecked(port)) {
-                error = "WinHTTP refused the certificate (" + SystemMessage(failure) + ")";
+                error = "WinHTTP refused the certificate (" + SystemMessage(failure) + "); nothing was sent";
                 return Connection::kUntrusted;
             }
             return result;
@@ -430,7 +435,7 @@ private:
     {
         switch (failure) {
         case ERROR_WINHTTP_SECURE_FAILURE:
-            error = SecureFailure(watch.secureFailure);
+            error = SecureFailure(watch.secureFailure) + "; nothing was sent";
             return Connection::kUntrusted;
         case ERROR_WINHTTP_CANNOT_CONNECT:
             error = "cannot connect to " + url_.host + ": " + SystemMessage(failure);

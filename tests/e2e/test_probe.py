@@ -10,8 +10,10 @@ import re
 import shlex
 import shutil
 import socket
+import ssl
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -110,6 +112,60 @@ def doctor_path(path):
     return "Z:" + path if RUNNER else path
 
 
+class SwitchingServer:
+    """Shows one certificate on its first connection and another, also for
+    localhost, on every later one, as a server taken over between two
+    connections would; keeps the head of every request it reads."""
+
+    def __init__(self, first, later):
+        self.contexts = []
+        for certificate, key in (first, later):
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(certificate, key)
+            self.contexts.append(context)
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.heads = []
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        for count in range(1000):
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            with connection:
+                connection.settimeout(10)
+                try:
+                    tls = self.contexts[min(count, 1)].wrap_socket(connection, server_side=True)
+                    head = b""
+                    while b"\r\n\r\n" not in head:
+                        chunk = tls.recv(4096)
+                        if not chunk:
+                            break
+                        head += chunk
+                    if head:
+                        self.heads.append(head)
+                        tls.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+                    tls.close()
+                except (OSError, ssl.SSLError):
+                    pass
+
+    def close(self):
+        self.listener.close()
+        self.thread.join(timeout=30)
+
+
+def make_certificate(directory):
+    """A second self-signed certificate for localhost and 127.0.0.1."""
+    certificate, key = os.path.join(directory, "other-cert.pem"), os.path.join(directory, "other-key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                    "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-days", "30",
+                    "-keyout", key, "-out", certificate], check=True, capture_output=True)
+    return certificate, key
+
+
 def run_doctor(arguments, passwords):
     finished = subprocess.run(RUNNER + [DOCTOR, *arguments], input="".join(p + "\n" for p in passwords),
                               capture_output=True, text=True, timeout=120)
@@ -195,7 +251,7 @@ class ProbeTest(unittest.TestCase):
         self.assertTrue(report.endswith("\nThe endpoint answers as the extension does.\n"), report)
 
     def test_json_report(self):
-        status, report, _ = run_probe(f"https://127.0.0.1:{self.host.https_port}{PATH}", "--ca-file",
+        status, report, _ = run_probe(f"https://localhost:{self.host.https_port}{PATH}", "--ca-file",
                                       self.certificate, "--json", "--check-auth", "ann.lee@example.com",
                                       passwords=(ADMIN[1], "wrong"))
         parsed = json.loads(report)
@@ -225,6 +281,26 @@ class ProbeTest(unittest.TestCase):
             "invalid-command": ("FAIL", "not run: the certificate did not verify, and the password is not sent"),
             "list": ("FAIL", "not run")})
         self.assertEqual(status, 1)
+
+    def test_certificate_changed_after_the_check(self):
+        with tempfile.TemporaryDirectory(prefix="probe-switch-") as directory:
+            server = SwitchingServer((self.certificate_file, self.key), make_certificate(directory))
+            try:
+                status, report, _ = run_probe(f"https://localhost:{server.port}{PATH}", "--ca-file",
+                                              self.certificate)
+            finally:
+                server.close()
+        self.assertEqual(status, 1)
+        if RUNNER:
+            # Wine's WinHTTP sends a request its status callback has closed;
+            # the report must then say that the password may have gone out.
+            detail = "may have sent the request, with any password in it, before this was seen: change the password"
+        else:
+            detail = "nothing was sent"
+            self.assertEqual([head for head in server.heads if b"authorization" in head.lower()], [])
+        self.assert_steps(report, {"tls": ("ok", "verified for localhost"),
+                                   "invalid-command": ("FAIL", "the certificate of this connection did not verify"),
+                                   "list": ("FAIL", detail)})
 
     def test_nothing_listening(self):
         status, report, _ = run_probe(f"https://127.0.0.1:{free_port()}{PATH}", "--ca-file", self.certificate)
