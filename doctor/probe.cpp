@@ -11,13 +11,10 @@
 
 namespace {
 
-// The extension's own answer, made by its own response writer through a
-// control block that keeps what it is given.
-struct ExtensionAnswer {
-    int status = 0;
-    HttpAnswer answer;
-};
-
+// The extension's own answers, made by its own response writer through a
+// control block that keeps what it is given, so that the probe compares with
+// exactly what the extension sends. The statuses and messages are tied to the
+// extension's by the end-to-end tests, where the probe meets it.
 class KeptAnswer {
 public:
     KeptAnswer()
