@@ -35,7 +35,7 @@ private:
             return FALSE;
         auto* self = static_cast<KeptAnswer*>(connection);
         const auto* info = static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer);
-        self->answer_.status = atoi(info->pszStatus);
+        self->answer_.status = static_cast<int>(strtol(info->pszStatus, nullptr, 10));
         // "Name: value" lines up to the blank one.
         std::string_view block(info->pszHeader, info->cchHeader);
         for (size_t end; (end = block.find("\r\n")) != std::string_view::npos && end > 0; block.remove_prefix(end + 2)) {
@@ -143,7 +143,7 @@ int SubStatus(const HttpAnswer& answer)
         if ((at > 0 && isdigit(static_cast<unsigned char>(answer.body[at - 1]))) || digits >= answer.body.size() ||
             !isdigit(static_cast<unsigned char>(answer.body[digits])))
             continue;
-        return atoi(answer.body.c_str() + digits);
+        return static_cast<int>(strtol(answer.body.c_str() + digits, nullptr, 10));
     }
     return -1;
 }

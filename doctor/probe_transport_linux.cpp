@@ -254,7 +254,7 @@ private:
     Connection Perform(Exchange& job, std::string& error)
     {
         asio::io_context context;
-        asio::co_spawn(context, Run(job, url_, caFile_), [&](std::exception_ptr failure) {
+        asio::co_spawn(context, Run(job, url_, caFile_), [&](const std::exception_ptr& failure) {
             if (!failure)
                 return;
             try {
