@@ -17,8 +17,8 @@ seconds=${2:-10}
 threads=2
 connections=16
 
-# nginx is only this comparison's: the project's packages leave it out.
-command -v nginx >/dev/null 2>&1 || { echo "missing: nginx (apt-get install nginx-light)" >&2; exit 1; }
+# scripts/install-packages.sh installs nginx for the doctor's probe tests.
+command -v nginx >/dev/null 2>&1 || { echo "missing: nginx (scripts/install-packages.sh, or apt-get install nginx)" >&2; exit 1; }
 require_tools cmake python3 curl wrk
 build_host
 work=$(mktemp -d)
