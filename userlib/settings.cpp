@@ -54,10 +54,6 @@ void EnsureGroupNamesSetting()
         return;
     SettingsPath path;
     ReadServerFilePath(path, kSettingsFileId);
-    // A server that names no settings file gives the setting nowhere to live;
-    // a file of no name would be looked for wherever the system chooses.
-    if (path[0] == '\0')
-        return;
     if (FindGroupNamesSetting(path) == GroupNamesSetting::kAbsent)
         gOs.WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
 }

@@ -31,8 +31,8 @@ enum class GroupNamesSetting {
 GroupNamesSetting FindGroupNamesSetting(const char* settingsPath);
 
 // Writes an empty GroupNames when the key is absent from a file that could be
-// read, or when there is no file; a file that cannot be read is left alone,
-// and so is a settings path that the user library gives as empty.
+// read, or when there is no file; a file that cannot be read is left alone.
+// An empty path names no file: it reads as a folder does, so it is left alone.
 void EnsureGroupNamesSetting();
 
 // The configured group names in the order written; none means every account.
