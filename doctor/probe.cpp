@@ -398,9 +398,14 @@ private:
         return false;
     }
 
-    std::string CallerAuthorization() const
+    // A command posted with the caller's credentials.
+    HttpRequest CallerPost(std::string form) const
     {
-        return "Basic " + Base64(options_.caller + ":" + *passwords_.caller);
+        HttpRequest request;
+        request.method = "POST";
+        request.authorization = "Basic " + Base64(options_.caller + ":" + *passwords_.caller);
+        request.form = std::move(form);
+        return request;
     }
 
     void CheckGet()
@@ -463,10 +468,7 @@ private:
     {
         if (!MaySendPassword("invalid-command"))
             return;
-        HttpRequest request;
-        request.method = "POST";
-        request.authorization = CallerAuthorization();
-        request.form = "cmd=nope";
+        HttpRequest request = CallerPost("cmd=nope");
         HttpAnswer answer;
         if (!Send("invalid-command", request, answer) || CallerRefused("invalid-command", answer))
             return;
@@ -478,10 +480,7 @@ private:
     {
         if (!MaySendPassword("list"))
             return;
-        HttpRequest request;
-        request.method = "POST";
-        request.authorization = CallerAuthorization();
-        request.form = "cmd=list";
+        HttpRequest request = CallerPost("cmd=list");
         HttpAnswer answer;
         auto start = std::chrono::steady_clock::now();
         if (!Send("list", request, answer))
@@ -527,10 +526,8 @@ private:
     {
         if (!MaySendPassword("auth"))
             return;
-        HttpRequest request;
-        request.method = "POST";
-        request.authorization = CallerAuthorization();
-        request.form = "cmd=auth&user=" + PercentEncoded(options_.checkAuth) + "&pass=" + PercentEncoded(*passwords_.auth);
+        HttpRequest request =
+            CallerPost("cmd=auth&user=" + PercentEncoded(options_.checkAuth) + "&pass=" + PercentEncoded(*passwords_.auth));
         HttpAnswer answer;
         if (!Send("auth", request, answer) || CallerRefused("auth", answer))
             return;
