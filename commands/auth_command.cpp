@@ -59,7 +59,7 @@ AccountVerdict CheckAuthAccount(const std::string& address, const std::string& p
 
 bool BuildAuthAnswer(const ParameterList& parameters, std::string_view& body)
 {
-    if (!AuthCommandBound(gUserLibrary))
+    if (!BoundFor(gUserLibrary, kNeededForAuth))
         return false;
 
     const std::string* address = nullptr;

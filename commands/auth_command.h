@@ -13,5 +13,6 @@
 bool BuildAuthAnswer(const ParameterList& parameters, std::string_view& body);
 
 // What auth decides for this user and pass, in the extension's order of
-// questions to the user library. Needs AuthCommandBound.
+// questions to the user library. Needs the entry points marked
+// kNeededForAuth.
 AccountVerdict CheckAuthAccount(const std::string& address, const std::string& password);

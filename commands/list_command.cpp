@@ -240,7 +240,7 @@ bool IsListed(const char* address, const GroupNameList& groups)
 
 bool BuildListAnswer(BodyPieces& body)
 {
-    if (!ListCommandBound(gUserLibrary))
+    if (!BoundFor(gUserLibrary, kNeededForList))
         return false;
     AliasIndex aliases = ReadAliasIndex();
     GroupNameList groups;

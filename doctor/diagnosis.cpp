@@ -10,14 +10,12 @@
 #include "platform/win32.h"
 #include "request/caller_authentication.h"
 #include "userlib/account_guards.h"
-#include "userlib/settings.h"
-#include "userlib/user_library.h"
+#include "userlib/loading.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <type_traits>
 
 namespace {
 
@@ -77,32 +75,19 @@ std::string LowerCasedAscii(std::string text)
     return text;
 }
 
-void Placeholder() {}
-
-// A table where only the named entry point is missing.
-BindingTable AllBut(const char* missing)
+// What the extension loses without an entry point with these uses, in its
+// own terms.
+std::string CostOfMissing(unsigned neededFor)
 {
-    BindingTable table{};
-    ForEachEntryPoint(table, [&](auto& slot, const char* name) {
-        if (strcmp(name, missing) != 0)
-            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(&Placeholder);
-    });
-    return table;
-}
-
-// What the extension loses without this entry point, in its own terms.
-std::string CostOfMissing(const char* name)
-{
-    BindingTable table = AllBut(name);
     std::string cost;
-    auto add = [&](bool lost, const char* what) {
-        if (lost)
+    auto add = [&](unsigned uses, const char* what) {
+        if ((neededFor & uses) != 0)
             cost += (cost.empty() ? "" : "; ") + std::string(what);
     };
-    add(!CanReloadUsers(table) || !PassesLoadTest(table), "the extension refuses to load");
-    add(!CallerCheckBound(table), "every request answers 500 (the caller check needs it)");
-    add(!ListCommandBound(table), "list answers 500");
-    add(!AuthCommandBound(table), "auth answers 500");
+    add(kNeededToLoad | kNeededForLoadTest, "the extension refuses to load");
+    add(kNeededForCallerCheck, "every request answers 500 (the caller check needs it)");
+    add(kNeededForList, "list answers 500");
+    add(kNeededForAuth, "auth answers 500");
     return cost;
 }
 
@@ -116,7 +101,7 @@ std::string AccessWords(const AccessAnswer& answer, const char* what)
     return "";
 }
 
-class Diagnosis {
+class Diagnosis : private LoadObserver {
 public:
     Diagnosis(const DoctorOptions& options, const CheckPasswords& passwords)
         : options_(options), passwords_(passwords)
@@ -125,9 +110,8 @@ public:
 
     Report Run()
     {
-        report_.loads = Locate() && Load();
+        report_.loads = RegistryFileStep() && LoadExtension(this);
         if (report_.loads) {
-            Settings();
             Accounts();
             Aliases();
             Addresses();
@@ -149,50 +133,52 @@ private:
     void Warn(const std::string& step, const std::string& detail) { report_.Add(step, Outcome::kWarning, detail); }
     void Fail(const std::string& step, const std::string& detail) { report_.Add(step, Outcome::kFailed, detail); }
 
-    bool Locate()
+    // Where the registry is a file, a device or a pipe in its place
+    // would never finish reading.
+    bool RegistryFileStep()
     {
-        // Where the registry is a file, a device or a pipe in its place
-        // would never finish reading.
         std::string registryFile = RegistryFilePath();
         FileFound registry = registryFile.empty() ? FileFound{FileKind::kFile, ""} : Examine(registryFile);
-        if (!IsFileOrMissing(registry)) {
-            Fail("registry", "the registry file " +
-                                 WhatFollows(registryFile, registry, "it finds no key, and refuses to load") + "\n" +
-                                 RegistryDescription());
-            return false;
-        }
-        ServerValue appPath = ReadServerValue("AppPath", location_.applicationDirectory);
-        if (appPath == ServerValue::kNoKey) {
+        if (IsFileOrMissing(registry))
+            return true;
+        Fail("registry", "the registry file " + WhatFollows(registryFile, registry, "it finds no key, and refuses to load") +
+                             "\n" + RegistryDescription());
+        return false;
+    }
+
+    bool SafeToRead(const char* path) override
+    {
+        return path[0] != '\0' && IsFileOrMissing(Examine(path));
+    }
+
+    void ServerValueRead(const char* name, ServerValue result, const char* value) override
+    {
+        bool appPath = strcmp(name, "AppPath") == 0;
+        if (appPath && result == ServerValue::kNoKey) {
             std::string in32BitView = ServerKeyIn32BitView();
             if (in32BitView.empty())
                 Fail("registry", std::string(kNoServerKey) + "\n" + RegistryDescription());
             else
                 Fail("registry", std::string(kServerIs32Bit) + "\nfound only in " + in32BitView +
                                      "\nthe extension reads " + RegistryDescription());
-            return false;
+            return;
         }
-        Ok("registry", std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " found\n" + RegistryDescription());
-        return ServerValueStep("AppPath", appPath, location_.applicationDirectory) &&
-               ServerValueStep("IniPath", ReadServerValue("IniPath", location_.settingsPath),
-                               location_.settingsPath) &&
-               LibraryPath();
-    }
-
-    bool ServerValueStep(const char* name, ServerValue result, const char* value)
-    {
+        if (appPath) {
+            applicationDirectory_ = value;
+            Ok("registry", std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " found\n" + RegistryDescription());
+        }
         switch (result) {
         case ServerValue::kRead:
-            if (strcmp(name, "IniPath") == 0)
-                MainSettingsStep(value);
-            else
+            if (appPath)
                 Ok(name, ValueWithLength(value));
-            return true;
+            else
+                MainSettingsStep(value);
+            break;
         case ServerValue::kNoKey:
         case ServerValue::kMissing: Fail(name, std::string(name) + " is " + kValueMissing); break;
         case ServerValue::kEmpty: Fail(name, std::string(name) + " is " + kValueEmpty); break;
         case ServerValue::kTooLong: Fail(name, std::string(name) + " is " + kValueTooLong); break;
         }
-        return false;
     }
 
     static std::string ValueWithLength(const char* value)
@@ -220,79 +206,82 @@ private:
         Warn("IniPath", detail);
     }
 
-    bool LibraryPath()
+    // The doctor reads the type only where nothing could block: the
+    // extension's reader gives an empty type for a missing file.
+    void LibraryTypeRead(const UserLibraryLocation& location, bool) override
     {
-        std::string settings = location_.settingsPath;
+        std::string settings = location.settingsPath;
         if (mainSettings_.kind == FileKind::kFile) {
-            ReadLibraryType(location_);
             Ok("UserDllType", "main settings file " + settings + "\n[Advanced] UserDllType = " +
-                                  Quoted(location_.libraryType));
-        } else {
-            // Read only where nothing could block: the extension's reader
-            // gives an empty type for a missing file.
-            if (mainSettings_.kind == FileKind::kMissing)
-                ReadLibraryType(location_);
-            Warn("UserDllType", "[Advanced] UserDllType = " + Quoted(location_.libraryType) +
-                                    ": read as empty, the main settings file " + settings +
-                                    (mainSettings_.kind == FileKind::kMissing   ? " does not exist"
-                                     : mainSettings_.kind == FileKind::kUnknown ? " cannot be examined"
-                                                                                : " is no file") +
-                                    " (see IniPath)");
+                                  Quoted(location.libraryType));
+            return;
         }
-        if (!ComposeLibraryPath(location_)) {
+        Warn("UserDllType", "[Advanced] UserDllType = " + Quoted(location.libraryType) +
+                                ": read as empty, the main settings file " + settings +
+                                (mainSettings_.kind == FileKind::kMissing   ? " does not exist"
+                                 : mainSettings_.kind == FileKind::kUnknown ? " cannot be examined"
+                                                                            : " is no file") +
+                                " (see IniPath)");
+    }
+
+    void LibraryPathComposed(const UserLibraryLocation& location, bool fits) override
+    {
+        if (!fits) {
             Fail("library-path", kLibraryPathTooLong);
-            return false;
+            return;
         }
-        Ok("library-path", std::string(location_.libraryPath) + " (" + std::to_string(strlen(location_.libraryPath)) +
+        Ok("library-path", std::string(location.libraryPath) + " (" + std::to_string(strlen(location.libraryPath)) +
                                " of " + std::to_string(kLibraryPathSize - 1) + " characters)");
-        return true;
     }
 
-    bool Load()
+    void LibraryLoaded(const char* libraryPath, bool loaded) override
     {
-        if (!LoadUserLibrary(location_.libraryPath)) {
-            LoadFailure failure = ExplainLoadFailure(location_.libraryPath);
-            std::string cause = !failure.cause.empty()                ? failure.cause
-                                : !Exists(location_.libraryPath) ? kLibraryNotThere
-                                                                      : kLibraryUnloadable;
-            Fail("load", cause + "\n" + location_.libraryPath + "\nthe system says: " + failure.osText);
-            return false;
+        if (loaded) {
+            Ok("load", std::string("loaded ") + libraryPath);
+            return;
         }
-        Ok("load", std::string("loaded ") + location_.libraryPath);
-        BindEntryPoints();
-        ForEachEntryPoint(gUserLibrary, [&](auto slot, const char* name) { EntryPointStep(slot != nullptr, name); });
-        if (!StartUserLibrary()) {
-            Fail("reload", kNoReloadUsers);
-            return false;
-        }
-        Ok("reload", "VL_ReloadUsers called once, as the extension does at load");
-        if (!PassesLoadTest(gUserLibrary)) {
-            Fail("load-test", kNoGetIsFrozen);
-            return false;
-        }
-        Ok("load-test", "VL_GetIsFrozen is there: the extension would load");
-        return true;
+        LoadFailure failure = ExplainLoadFailure(libraryPath);
+        std::string cause = !failure.cause.empty() ? failure.cause
+                            : !Exists(libraryPath) ? kLibraryNotThere
+                                                   : kLibraryUnloadable;
+        Fail("load", cause + "\n" + libraryPath + "\nthe system says: " + failure.osText);
     }
 
-    void EntryPointStep(bool present, const char* name)
+    void EntryPointsBound(const BindingTable& table) override
     {
-        if (present)
-            Ok(name, "present");
-        else if (!CanReloadUsers(AllBut(name)) || !PassesLoadTest(AllBut(name)))
-            Fail(name, "missing: " + CostOfMissing(name));
+        ForEachEntryPoint(table, [&](auto slot, const char* name, unsigned neededFor) {
+            if (slot != nullptr)
+                Ok(name, "present");
+            else if ((neededFor & (kNeededToLoad | kNeededForLoadTest)) != 0)
+                Fail(name, "missing: " + CostOfMissing(neededFor));
+            else
+                Warn(name, "missing: " + CostOfMissing(neededFor));
+        });
+    }
+
+    void UsersReloaded(bool reloaded) override
+    {
+        if (reloaded)
+            Ok("reload", "VL_ReloadUsers called once, as the extension does at load");
         else
-            Warn(name, "missing: " + CostOfMissing(name));
+            Fail("reload", kNoReloadUsers);
     }
 
-    void Settings()
+    void LoadTested(bool passed) override
     {
-        if (!gUserLibrary.VL_GetDBPath) {
+        if (passed)
+            Ok("load-test", "VL_GetIsFrozen is there: the extension would load");
+        else
+            Fail("load-test", kNoGetIsFrozen);
+    }
+
+    void SettingsFound(const char* settingsPath, std::optional<GroupNamesSetting> setting) override
+    {
+        if (!settingsPath) {
             Warn("settings-file", "not asked for: VL_GetDBPath is missing");
             return;
         }
-        SettingsPath path;
-        ReadServerFilePath(path, kSettingsFileId);
-        std::string file = path;
+        std::string file = settingsPath;
         settingsFile_ = file;
         if (file.empty()) {
             Warn("settings-file", "the user library reports an empty path for it: there is no file to read "
@@ -301,7 +290,7 @@ private:
             return;
         }
         settingsKind_ = Examine(file);
-        if (!IsFileOrMissing(settingsKind_)) {
+        if (!setting) {
             Warn("settings-file", WhatFollows(file, settingsKind_,
                                               "it leaves it untouched at load, and list answers 500"));
             return;
@@ -310,18 +299,17 @@ private:
         bool readable = exists && MayRead(file), writable = exists && MayWrite(file);
         std::string detail = file + (exists ? "" : " (does not exist)") + "\nreadable: " +
                              (readable ? "yes" : "no") + ", writable: " + (writable ? "yes" : "no");
-        GroupNamesSetting setting = FindGroupNamesSetting(path);
-        if (setting == GroupNamesSetting::kUnreadable) {
+        if (*setting == GroupNamesSetting::kUnreadable) {
             Warn("settings-file", detail + "\nit cannot be read now: the extension leaves it untouched at load, "
                                            "and list answers 500 until it can be read\nthe system says: " +
                                       WhyUnreadable(file));
             return;
         }
-        if (setting == GroupNamesSetting::kAbsent && !writable && exists)
+        if (*setting == GroupNamesSetting::kAbsent && !writable && exists)
             Warn("settings-file", detail + "\nthe extension cannot add GroupNames to it");
         else
             Ok("settings-file", detail);
-        GroupNamesStep(path, setting == GroupNamesSetting::kPresent);
+        GroupNamesStep(settingsPath, *setting == GroupNamesSetting::kPresent);
     }
 
     void GroupNamesStep(const char* path, bool present)
@@ -347,7 +335,7 @@ private:
     // What list would answer; a list that shows no account fails.
     void Accounts()
     {
-        if (!ListCommandBound(gUserLibrary)) {
+        if (!BoundFor(gUserLibrary, kNeededForList)) {
             Fail("list", "list answers 500: the user library lacks an entry point it needs");
             return;
         }
@@ -522,7 +510,7 @@ private:
 
     void AccountAccess()
     {
-        AccessStep("access:program-folder", location_.applicationDirectory, AccessKind::kFolder,
+        AccessStep("access:program-folder", applicationDirectory_, AccessKind::kFolder,
                    "read the program folder");
         if (!report_.loads || !gUserLibrary.VL_GetDBPath)
             return;
@@ -568,7 +556,7 @@ private:
 
     void CallerCheck()
     {
-        if (!CheckCanRun("caller", CallerCheckBound(gUserLibrary), passwords_.caller, report_.caller))
+        if (!CheckCanRun("caller", BoundFor(gUserLibrary, kNeededForCallerCheck), passwords_.caller, report_.caller))
             return;
         const std::string& address = options_.checkCaller;
         AccountVerdict verdict = CheckCallerAccount(address.c_str(), passwords_.caller->c_str());
@@ -582,7 +570,7 @@ private:
 
     void AuthCheck()
     {
-        if (!CheckCanRun("auth", AuthCommandBound(gUserLibrary), passwords_.auth, report_.auth))
+        if (!CheckCanRun("auth", BoundFor(gUserLibrary, kNeededForAuth), passwords_.auth, report_.auth))
             return;
         const std::string& address = options_.checkAuth;
         AccountVerdict verdict = CheckAuthAccount(address, *passwords_.auth);
@@ -607,7 +595,7 @@ private:
     const DoctorOptions& options_;
     const CheckPasswords& passwords_;
     Report report_;
-    UserLibraryLocation location_;
+    std::string applicationDirectory_;
     FileFound mainSettings_{FileKind::kFile, ""};
     size_t mainSettingsStep_ = kNoStep;
     std::string settingsFile_;

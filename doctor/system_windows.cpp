@@ -1,6 +1,6 @@
 #include "doctor/system.h"
 
-#include "userlib/user_library.h"
+#include "userlib/loading.h"
 
 #include <windows.h>
 #include <aclapi.h>

@@ -1,7 +1,6 @@
 // The ISAPI entry points. Nothing thrown inside the extension crosses them.
 #include "extension/request_context.h"
-#include "userlib/settings.h"
-#include "userlib/user_library.h"
+#include "userlib/loading.h"
 
 #include <cstring>
 
@@ -24,14 +23,7 @@ EXTENSION_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* version)
     version->lpszExtensionDesc[HSE_MAX_EXT_DLL_NAME_LEN - 1] = '\0';
 
     try {
-        if (!BindUserLibrary())
-            return FALSE;
-        if (!PassesLoadTest(gUserLibrary)) {
-            ReleaseUserLibrary();
-            return FALSE;
-        }
-        EnsureGroupNamesSetting();
-        return TRUE;
+        return LoadExtension(nullptr) ? TRUE : FALSE;
     } catch (...) {
         ReleaseUserLibrary();
         return FALSE;

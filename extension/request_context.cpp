@@ -41,7 +41,7 @@ void RequestContext::HandleRequest()
 // The credentials are zeroed however the stage ends, accepted or not.
 bool RequestContext::AuthenticateCaller()
 {
-    if (!CallerCheckBound(gUserLibrary)) {
+    if (!BoundFor(gUserLibrary, kNeededForCallerCheck)) {
         SendInternalError();
         return false;
     }

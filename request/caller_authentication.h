@@ -18,9 +18,10 @@ enum class CallerCheck {
 
 // What the Authorization header's value says of the caller: null when the
 // request has none. The value is decoded in place, so the caller wipes it.
-// Needs CallerCheckBound.
+// Needs the entry points marked kNeededForCallerCheck.
 CallerCheck CheckBasicCredentials(char* authorization);
 
 // Asks the user library about the account in the extension's order, each
-// question only when the earlier ones passed. Needs CallerCheckBound.
+// question only when the earlier ones passed. Needs the entry points marked
+// kNeededForCallerCheck.
 AccountVerdict CheckCallerAccount(const char* address, const char* password);

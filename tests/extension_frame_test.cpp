@@ -149,6 +149,35 @@ TEST(ExtensionFrame, EmptyBindingTableIsAnsweredWithInternalError)
     EXPECT_EQ(answer.Body().size(), 117u);
 }
 
+// The use column of the entry-point list against what each stage calls: a
+// stage without an entry point it needs answers 500, and one that does not
+// need it answers as if nothing were missing, never calling the empty slot.
+TEST(ExtensionFrame, EachStageAnswers500WithoutAnEntryPointItNeeds)
+{
+    TempDirectory directory;
+    BindingTable names{};
+    ForEachEntryPoint(names, [&](auto&, const char* name, unsigned neededFor) {
+        FakeUserLibrary library;
+        library.Add({.address = "ann@example.com", .password = "secret"});
+        library.aliasPath = directory.Write("alias.txt", "");
+        library.settingsPath = directory.Write("settings.ini", "");
+        ForEachEntryPoint(gUserLibrary, [&](auto& slot, const char* each, unsigned) {
+            if (strcmp(each, name) == 0)
+                slot = nullptr;
+        });
+        auto status = [](const char* form) {
+            FakeHost host;
+            host.WithBasic("ann@example.com", "secret").WithForm(form);
+            return host.Run().status;
+        };
+        auto expected = [&](unsigned stage) {
+            return (neededFor & (kNeededForCallerCheck | stage)) != 0 ? "500 Internal Server Error" : "200 OK";
+        };
+        EXPECT_EQ(status("cmd=list"), expected(kNeededForList)) << name;
+        EXPECT_EQ(status("cmd=auth&user=ann%40example.com&pass=secret"), expected(kNeededForAuth)) << name;
+    });
+}
+
 TEST(ExtensionFrame, AllocationFailureIsAnsweredOnceAndReturnsSuccess)
 {
     FakeUserLibrary library;

@@ -130,7 +130,7 @@ uint8_t VL_GroupFindMember(const char* address, const char* group)
 FakeUserLibrary::FakeUserLibrary()
 {
     gFake = this;
-#define VL_INSTALL(result, name, parameters) gUserLibrary.name = name;
+#define VL_INSTALL(result, name, parameters, neededFor) gUserLibrary.name = name;
     VL_ENTRY_POINTS(VL_INSTALL)
 #undef VL_INSTALL
 }

@@ -48,14 +48,9 @@ GroupNamesSetting FindGroupNamesSetting(const char* settingsPath)
     return SettingsFileUnreadable() ? GroupNamesSetting::kUnreadable : GroupNamesSetting::kAbsent;
 }
 
-void EnsureGroupNamesSetting()
+void AddEmptyGroupNames(const char* settingsPath)
 {
-    if (!gUserLibrary.VL_GetDBPath)
-        return;
-    SettingsPath path;
-    ReadServerFilePath(path, kSettingsFileId);
-    if (FindGroupNamesSetting(path) == GroupNamesSetting::kAbsent)
-        gOs.WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", path);
+    gOs.WritePrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", settingsPath);
 }
 
 bool ReadGroupNames(GroupNameList& names)

@@ -30,10 +30,9 @@ enum class GroupNamesSetting {
 // Whether the settings file holds GroupNames, as the extension tells at load.
 GroupNamesSetting FindGroupNamesSetting(const char* settingsPath);
 
-// Writes an empty GroupNames when the key is absent from a file that could be
-// read, or when there is no file; a file that cannot be read is left alone.
-// An empty path names no file: it reads as a folder does, so it is left alone.
-void EnsureGroupNamesSetting();
+// Adds GroupNames, empty, to the settings file: what the extension does at
+// load when the file lacks it.
+void AddEmptyGroupNames(const char* settingsPath);
 
 // The configured group names in the order written; none means every account.
 // False when the settings file exists but cannot be read: the filter is then

@@ -12,7 +12,7 @@
 #define VL_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-#define VL_DECLARE(result, name, parameters) VL_EXPORT result name parameters;
+#define VL_DECLARE(result, name, parameters, neededFor) VL_EXPORT result name parameters;
 VL_ENTRY_POINTS(VL_DECLARE)
 #undef VL_DECLARE
 
