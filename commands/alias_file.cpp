@@ -11,15 +11,19 @@ constexpr char kEndOfFile = 0x1A;
 
 // The file's length when it can be told, so that one buffer holds it whole;
 // zero when not. Only a hint: the file may grow or shrink while it is read.
-size_t SizeHint(FILE* file)
+// False when the position cannot be put back, so that the rest of the file
+// cannot be read from where it was.
+bool SizeHint(FILE* file, size_t& hint)
 {
-    long at = ftell(file);
-    if (at < 0 || fseek(file, 0, SEEK_END) != 0)
-        return 0;
-    long end = ftell(file);
-    if (fseek(file, at, SEEK_SET) != 0)
-        return 0;
-    return end > at ? static_cast<size_t>(end) : 0;
+    hint = 0;
+    long at = gOs.ftell(file);
+    if (at < 0 || gOs.fseek(file, 0, SEEK_END) != 0)
+        return true;
+    long end = gOs.ftell(file);
+    if (gOs.fseek(file, at, SEEK_SET) != 0)
+        return false;
+    hint = end > at ? static_cast<size_t>(end) : 0;
+    return true;
 }
 
 std::unique_ptr<char[]> TextBuffer(size_t capacity)
@@ -37,20 +41,25 @@ void Grow(AliasText& text, size_t& capacity, size_t wanted)
 
 // Reads until a short read, which is the end of the file or a failure, or
 // until a read brings 0x1A, after which text mode delivers nothing, or
-// until the text is as long as the index can address.
-void ReadUntilEnd(FILE* file, AliasText& text)
+// until the text is as long as the index can address. False when the read
+// could not go on where it was.
+bool ReadUntilEnd(FILE* file, AliasText& text)
 {
     size_t capacity = kFirstRead;
     text.bytes = TextBuffer(capacity);
     for (;;) {
-        if (text.length == capacity)
-            Grow(text, capacity, std::min(std::max(capacity * 2, text.length + SizeHint(file) + 1), kLongestAliasText));
+        if (text.length == capacity) {
+            size_t hint = 0;
+            if (!SizeHint(file, hint))
+                return false;
+            Grow(text, capacity, std::min(std::max(capacity * 2, text.length + hint + 1), kLongestAliasText));
+        }
         size_t wanted = capacity - text.length;
         size_t got = gOs.fread(text.bytes.get() + text.length, 1, wanted, file);
         bool ended = memchr(text.bytes.get() + text.length, kEndOfFile, got) != nullptr;
         text.length += got;
         if (got < wanted || ended || text.length == kLongestAliasText)
-            return;
+            return true;
     }
 }
 
@@ -91,10 +100,9 @@ AliasText ReadAliasText(const char* path, AliasFileReport* report)
     // A file larger than the index can address is refused whole rather than
     // read in part; so is a folder, a device or a pipe.
     FILE* file = path[0] != '\0' ? gOs.OpenSharedForReading(path, kLongestAliasText) : nullptr;
-    if (file)
-        ReadUntilEnd(file, text);
+    bool whole = file && ReadUntilEnd(file, text);
     if (report)
-        report->readable = file && !ferror(file);
+        report->readable = whole && !gOs.ferror(file);
     if (file)
         gOs.fclose(file);
     if (text.bytes)

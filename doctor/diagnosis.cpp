@@ -141,8 +141,9 @@ private:
         FileFound registry = registryFile.empty() ? FileFound{FileKind::kFile, ""} : Examine(registryFile);
         if (IsFileOrMissing(registry))
             return true;
-        Fail("registry", "the registry file " + WhatFollows(registryFile, registry, "it finds no key, and refuses to load") +
-                             "\n" + RegistryDescription());
+        Fail("registry", "the registry file " +
+                             WhatFollows(registryFile, registry, "it finds no key, and refuses to load") + "\n" +
+                             RegistryDescription());
         return false;
     }
 

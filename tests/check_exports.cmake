@@ -6,16 +6,18 @@ if(LISTER MATCHES "objdump")
     string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${listing}")
     string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${table}")
     string(REGEX REPLACE "\\[ *[0-9]+\\] " "" exports "${rows}")
+    list(FILTER exports EXCLUDE REGEX "^_")
 else()
     execute_process(COMMAND ${LISTER} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
-    # Lines "0000000000002790 T GetExtensionVersion"; only code counts.
-    string(REGEX MATCHALL "[0-9a-f]+ T [^\n]+" rows "${listing}")
-    string(REGEX REPLACE "[0-9a-f]+ T " "" exports "${rows}")
+    # Lines "0000000000002790 T GetExtensionVersion", code and data alike:
+    # nothing of the project's own or of the standard library's inline code
+    # may be found there by the host or the user library.
+    string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" rows "${listing}")
+    string(REGEX REPLACE "[0-9a-f]+ [A-Za-z] " "" exports "${rows}")
 endif()
 if(failed)
     message(FATAL_ERROR "could not list the exports of ${LIBRARY}")
 endif()
-list(FILTER exports EXCLUDE REGEX "^_")
 list(SORT exports)
 set(expected GetExtensionVersion HttpExtensionProc TerminateExtension)
 if(NOT exports STREQUAL expected)

@@ -16,7 +16,7 @@ constexpr char kAbsentMarker[8] = ",,,,,,,";
 // error tells the two apart.
 bool SettingsFileUnreadable()
 {
-    DWORD error = GetLastError();
+    DWORD error = gOs.GetLastError();
     return error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
@@ -24,7 +24,7 @@ bool SettingsFileUnreadable()
 // came back because the file could not be read.
 bool ReadGroupNamesValue(const char* path, char* value, DWORD size)
 {
-    SetLastError(ERROR_SUCCESS);
+    gOs.SetLastError(ERROR_SUCCESS);
     gOs.GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, kAbsentMarker, value, size, path);
     return strcmp(value, kAbsentMarker) != 0 || !SettingsFileUnreadable();
 }
@@ -41,7 +41,7 @@ GroupNamesSetting FindGroupNamesSetting(const char* settingsPath)
     // A stored value may begin with seven commas itself; with an empty
     // default, only a stored value reads back as anything.
     char first[2] = {};
-    SetLastError(ERROR_SUCCESS);
+    gOs.SetLastError(ERROR_SUCCESS);
     gOs.GetPrivateProfileStringA(kSettingsSection, kGroupNamesKey, "", first, sizeof first, settingsPath);
     if (first[0] != '\0')
         return GroupNamesSetting::kPresent;

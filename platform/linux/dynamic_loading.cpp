@@ -1,10 +1,10 @@
 #include "platform/linux/dynamic_loading.h"
 
-#include <dlfcn.h>
+#include "platform/os_calls.h"
 
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
-    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    return gOs.dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
 }
 
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD)
@@ -14,10 +14,10 @@ HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD)
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
-    return reinterpret_cast<FARPROC>(dlsym(module, name));
+    return reinterpret_cast<FARPROC>(gOs.dlsym(module, name));
 }
 
 BOOL FreeLibrary(HMODULE module)
 {
-    return dlclose(module) == 0 ? TRUE : FALSE;
+    return gOs.dlclose(module) == 0 ? TRUE : FALSE;
 }

@@ -4,7 +4,7 @@
 #include "platform/linux/ascii_text.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/regular_file.h"
-#include "platform/linux/system_calls.h"
+#include "platform/os_calls.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -60,7 +60,7 @@ bool ParentDirectoryExists(const char* path)
     size_t slash = parent.rfind('/');
     parent = slash == kNone ? "." : slash == 0 ? "/" : parent.substr(0, slash);
     struct stat status;
-    return stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return gOs.stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // The file's whole text. A missing file reads as an empty one and leaves
@@ -85,7 +85,7 @@ bool ReadWhole(const char* path, std::string& text)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     bool read = ReadOpenRegularFile(file, kLargestProfileFile, text);
-    gSystemCalls.close(file);
+    gOs.close(file);
     if (read)
         SetLastError(ERROR_SUCCESS);
     return read;
@@ -201,7 +201,7 @@ bool WriteAll(int file, const std::string& text)
 {
     size_t written = 0;
     while (written < text.size()) {
-        ssize_t count = gSystemCalls.write(file, text.data() + written, text.size() - written);
+        ssize_t count = gOs.write(file, text.data() + written, text.size() - written);
         if (count < 0 && errno != EINTR)
             return false;
         if (count > 0)
@@ -216,30 +216,31 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporary)
 {
     static std::atomic<unsigned> sequence{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(sequence++);
-        int file = gSystemCalls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        temporary = path + ".new-" + std::to_string(gOs.getpid()) + "-" + std::to_string(sequence++);
+        int file = gOs.PosixOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (file >= 0 || errno != EEXIST)
             return file;
     }
     return -1;
 }
 
-// The old file's owner and permissions pass to its replacement. Only a
-// privileged writer can give a file away; for anyone else the owner is
-// already right or cannot be kept.
+// The old file's owner and permissions pass to its replacement.
 bool TakeAttributes(int file, const struct stat& old)
 {
-    gSystemCalls.fchown(file, old.st_uid, old.st_gid);
-    return gSystemCalls.fchmod(file, old.st_mode & 07777) == 0;
+    if (gOs.fchown(file, old.st_uid, old.st_gid) != 0) {
+        // Only a privileged writer can give a file away; for anyone else
+        // the owner is already right or cannot be kept.
+    }
+    return gOs.fchmod(file, old.st_mode & 07777) == 0;
 }
 
 // Writes the temporary file whole, onto the disk, and closes it; false, with
 // errno telling why, when any step fails.
 bool WriteTemporary(int file, const std::string& text, const struct stat* old)
 {
-    bool written = (!old || TakeAttributes(file, *old)) && WriteAll(file, text) && gSystemCalls.fsync(file) == 0;
+    bool written = (!old || TakeAttributes(file, *old)) && WriteAll(file, text) && gOs.fsync(file) == 0;
     int error = errno;
-    bool closed = gSystemCalls.close(file) == 0;
+    bool closed = gOs.close(file) == 0;
     if (!written)
         errno = error;
     return written && closed;
@@ -253,9 +254,9 @@ bool Save(const char* path, const std::string& text)
 {
     // A link keeps pointing at the file it named.
     char resolved[PATH_MAX];
-    std::string target = realpath(path, resolved) ? resolved : path;
+    std::string target = gOs.realpath(path, resolved) ? resolved : path;
     struct stat old;
-    bool existed = stat(target.c_str(), &old) == 0;
+    bool existed = gOs.stat(target.c_str(), &old) == 0;
 
     std::string temporary;
     int out = CreateTemporaryBeside(target, temporary);
@@ -264,12 +265,12 @@ bool Save(const char* path, const std::string& text)
         return false;
     }
     if (WriteTemporary(out, text, existed ? &old : nullptr) &&
-        gSystemCalls.rename(temporary.c_str(), target.c_str()) == 0) {
+        gOs.rename(temporary.c_str(), target.c_str()) == 0) {
         SetLastError(ERROR_SUCCESS);
         return true;
     }
     SetLastError(ErrorFromErrno(errno));
-    gSystemCalls.unlink(temporary.c_str());
+    gOs.unlink(temporary.c_str());
     return false;
 }
 

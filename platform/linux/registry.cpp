@@ -3,7 +3,7 @@
 
 #include "platform/linux/ascii_text.h"
 #include "platform/linux/regular_file.h"
-#include "platform/linux/system_calls.h"
+#include "platform/os_calls.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,14 +40,14 @@ std::string_view Trimmed(std::string_view text)
 // registry export of a few keys reads as an empty registry.
 std::string ReadRegistryFile()
 {
-    const char* path = getenv("VELMORA_REGISTRY_FILE");
+    const char* path = gOs.getenv("VELMORA_REGISTRY_FILE");
     std::string text;
     int file = OpenRegularFile(path ? path : kDefaultRegistryFile, kLargestRegistryFile);
     if (file < 0)
         return text;
     if (!ReadOpenRegularFile(file, kLargestRegistryFile, text))
         text.clear();
-    gSystemCalls.close(file);
+    gOs.close(file);
     return text;
 }
 

@@ -1,7 +1,7 @@
 #include "platform/linux/regular_file.h"
 
 #include "platform/linux/last_error.h"
-#include "platform/linux/system_calls.h"
+#include "platform/os_calls.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,14 +30,14 @@ int OpenRegularFile(const char* path, uint64_t largest)
     // come. The kind is asked of the descriptor itself, so that nothing can
     // put another object in the path's place between a look and the open.
     // For a regular file O_NONBLOCK changes nothing.
-    int file = gSystemCalls.open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+    int file = gOs.PosixOpen(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     if (file < 0) {
         SetLastError(ErrorFromErrno(errno));
         return -1;
     }
     struct stat status;
     DWORD error = ERROR_SUCCESS;
-    if (gSystemCalls.fstat(file, &status) != 0)
+    if (gOs.fstat(file, &status) != 0)
         error = ErrorFromErrno(errno);
     else if (!S_ISREG(status.st_mode))
         error = ErrorForKind(status.st_mode);
@@ -45,7 +45,7 @@ int OpenRegularFile(const char* path, uint64_t largest)
         error = ERROR_FILE_TOO_LARGE;
     if (error == ERROR_SUCCESS)
         return file;
-    gSystemCalls.close(file);
+    gOs.close(file);
     SetLastError(error);
     return -1;
 }
@@ -54,7 +54,7 @@ bool ReadOpenRegularFile(int file, uint64_t largest, std::string& text)
 {
     char block[4096];
     for (uint64_t total = 0;;) {
-        ssize_t count = gSystemCalls.read(file, block, sizeof block);
+        ssize_t count = gOs.read(file, block, sizeof block);
         if (count == 0)
             return true;
         if (count < 0 && errno != EINTR) {
@@ -79,10 +79,10 @@ FILE* OpenSharedForReading(const char* path, uint64_t largest)
     int file = OpenRegularFile(path, largest);
     if (file < 0)
         return nullptr;
-    FILE* stream = fdopen(file, "rb");
+    FILE* stream = gOs.fdopen(file, "rb");
     if (!stream) {
         SetLastError(ErrorFromErrno(errno));
-        gSystemCalls.close(file);
+        gOs.close(file);
     }
     return stream;
 }

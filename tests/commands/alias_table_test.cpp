@@ -146,6 +146,43 @@ TEST(AliasFileSize, LargerThanTheIndexCanAddressIsRefusedUnread)
 }
 #endif
 
+// fseek, failing only for one origin.
+template <int Origin>
+int FailingSeek(FILE* file, long offset, int origin)
+{
+    return origin == Origin ? -1 : fseek(file, offset, origin);
+}
+
+// A file larger than the first read is measured with a seek to its end and
+// back. Without a measure it is still read whole; when the way back fails,
+// what was read stays and the file is reported as not read whole.
+TEST(AliasFileSize, AFailedMeasureCostsNothingAndAFailedReturnIsReported)
+{
+    using Inject = void (*)();
+    const struct {
+        const char* name;
+        Inject inject;
+        bool whole;
+    } cases[] = {
+        {"tell", [] { gOs.ftell = [](FILE*) -> long { return -1; }; }, true},
+        {"seek to the end", [] { gOs.fseek = FailingSeek<SEEK_END>; }, true},
+        {"seek back", [] { gOs.fseek = FailingSeek<SEEK_SET>; }, false},
+    };
+    TempDirectory directory;
+    std::string lines;
+    while (lines.size() < 200 * 1024)
+        lines += "alias" + std::to_string(lines.size()) + "@example.com = ann@example.com\r\n";
+    std::string path = directory.Write("alias.txt", lines);
+    for (const auto& c : cases) {
+        c.inject();
+        AliasFileReport report;
+        size_t length = ReadAliasText(path.c_str(), &report).length;
+        gOs = SystemOsCalls();
+        EXPECT_EQ(report.readable, c.whole) << c.name;
+        EXPECT_EQ(length, c.whole ? lines.size() : size_t{64} * 1024) << c.name;
+    }
+}
+
 TEST(AliasTable, SortsByTargetBytesUnsignedAndKeepsFileOrder)
 {
     Rows rows = ReadBytes("1=a@x.x\n2=\xE9@x\n3=a@x\n4=z@x\n5=a@x\n6=a@x.x\n");

@@ -1,8 +1,7 @@
 // How the Linux profile writer replaces the mail server's settings file: the
 // exact bytes it writes, and that no failure, however late, and no reader,
 // however early, ever meets a partial file.
-#include "platform/win32.h"
-#include "platform/linux/system_calls.h"
+#include "platform/os_calls.h"
 #include "tests/platform/scratch_files.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +23,7 @@ const std::string kServerSettings = "; the mail server's own\r\n[Server]\r\nName
 // Every system call is the real one again when the test ends.
 class ProfileReplacement : public testing::Test {
 protected:
-    void TearDown() override { gSystemCalls = RealSystemCalls(); }
+    void TearDown() override { gOs = SystemOsCalls(); }
 
     // Files in the scratch file's directory that the writer left behind.
     static int LeftoversBeside(const std::string& path)
@@ -105,12 +104,12 @@ TEST_F(ProfileReplacement, LeavesAFileThatCannotBeReadAsItWas)
 {
     std::string path = ScratchPath("settings.ini");
     WriteBytes(path, kServerSettings);
-    gSystemCalls.open = [](const char* file, int flags, mode_t mode) {
+    gOs.PosixOpen = [](const char* file, int flags, mode_t mode) {
         if ((flags & O_ACCMODE) == O_RDONLY) {
             errno = EACCES;
             return -1;
         }
-        return RealSystemCalls().open(file, flags, mode);
+        return SystemOsCalls().PosixOpen(file, flags, mode);
     };
 
     char value[8];
@@ -120,7 +119,7 @@ TEST_F(ProfileReplacement, LeavesAFileThatCannotBeReadAsItWas)
     EXPECT_FALSE(WritePrivateProfileStringA("TessalineIntegration", "GroupNames", "", path.c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-    gSystemCalls = RealSystemCalls();
+    gOs = SystemOsCalls();
     EXPECT_EQ(ReadBytes(path), kServerSettings);
     EXPECT_EQ(LeftoversBeside(path), 0);
 }
@@ -131,23 +130,23 @@ TEST_F(ProfileReplacement, AFailedWriteLeavesTheOldFile)
 {
     using Inject = void (*)();
     const std::pair<const char*, Inject> failures[] = {
-        {"create", [] { gSystemCalls.open = [](const char* file, int flags, mode_t mode) {
+        {"create", [] { gOs.PosixOpen = [](const char* file, int flags, mode_t mode) {
              if (flags & O_CREAT) {
                  errno = ENOSPC;
                  return -1;
              }
-             return RealSystemCalls().open(file, flags, mode);
+             return SystemOsCalls().PosixOpen(file, flags, mode);
          }; }},
         // The disk fills after part of the text.
-        {"write", [] { gSystemCalls.write = [](int file, const void* bytes, size_t count) -> ssize_t {
+        {"write", [] { gOs.write = [](int file, const void* bytes, size_t count) -> ssize_t {
              if (count > 8)
                  return ::write(file, bytes, count / 2);
              errno = ENOSPC;
              return -1;
          }; }},
-        {"fsync", [] { gSystemCalls.fsync = [](int) { errno = EIO; return -1; }; }},
-        {"close", [] { gSystemCalls.close = [](int file) { ::close(file); errno = EIO; return -1; }; }},
-        {"rename", [] { gSystemCalls.rename = [](const char*, const char*) { errno = EACCES; return -1; }; }},
+        {"fsync", [] { gOs.fsync = [](int) { errno = EIO; return -1; }; }},
+        {"close", [] { gOs.close = [](int file) { ::close(file); errno = EIO; return -1; }; }},
+        {"rename", [] { gOs.rename = [](const char*, const char*) noexcept { errno = EACCES; return -1; }; }},
     };
     for (const auto& [step, inject] : failures) {
         SCOPED_TRACE(step);
@@ -156,7 +155,7 @@ TEST_F(ProfileReplacement, AFailedWriteLeavesTheOldFile)
         inject();
         EXPECT_FALSE(WritePrivateProfileStringA("TessalineIntegration", "GroupNames", "", path.c_str()));
         EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-        gSystemCalls = RealSystemCalls();
+        gOs = SystemOsCalls();
         EXPECT_EQ(ReadBytes(path), kServerSettings);
         EXPECT_EQ(LeftoversBeside(path), 0);
     }
