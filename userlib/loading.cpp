@@ -109,11 +109,9 @@ void KeepGroupNamesSetting(LoadObserver* observer)
     }
     SettingsPath path;
     ReadServerFilePath(path, kSettingsFileId);
-    if (!SafeToRead(observer, path)) {
-        observer->SettingsFound(path, std::nullopt);
-        return;
-    }
-    GroupNamesSetting setting = FindGroupNamesSetting(path);
+    std::optional<GroupNamesSetting> setting;
+    if (SafeToRead(observer, path))
+        setting = FindGroupNamesSetting(path);
     if (observer)
         observer->SettingsFound(path, setting);
     else if (setting == GroupNamesSetting::kAbsent)
