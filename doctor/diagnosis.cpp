@@ -513,15 +513,12 @@ private:
     {
         AccessStep("access:program-folder", applicationDirectory_, AccessKind::kFolder,
                    "read the program folder");
+        // The paths as the settings and alias steps asked the library for them.
         if (!report_.loads || !gUserLibrary.VL_GetDBPath)
             return;
-        char aliases[kAliasPathSize + 1];
-        ReadServerFilePath(aliases, kAliasFileId);
-        AccessStep("access:alias-file", aliases, AccessKind::kRead, "read the alias file");
-        SettingsPath settings;
-        ReadServerFilePath(settings, kSettingsFileId);
-        AccessStep("access:settings-file-read", settings, AccessKind::kRead, "read the settings file");
-        AccessStep("access:settings-file-write", settings, AccessKind::kSettingsWrite, "write the settings file");
+        AccessStep("access:alias-file", aliasFile_, AccessKind::kRead, "read the alias file");
+        AccessStep("access:settings-file-read", settingsFile_, AccessKind::kRead, "read the settings file");
+        AccessStep("access:settings-file-write", settingsFile_, AccessKind::kSettingsWrite, "write the settings file");
     }
 
     void AccessStep(const char* step, const std::string& path, AccessKind kind, const char* what)
