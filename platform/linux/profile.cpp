@@ -77,18 +77,15 @@ bool ReadWhole(const char* path, std::string& text)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    int file = OpenRegularFile(path, kLargestProfileFile);
-    if (file < 0) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND && !ParentDirectoryExists(path))
-            SetLastError(error = ERROR_PATH_NOT_FOUND);
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    bool read = ReadOpenRegularFile(file, kLargestProfileFile, text);
-    gOs.close(file);
-    if (read)
+    if (ReadRegularFile(path, kLargestProfileFile, text)) {
         SetLastError(ERROR_SUCCESS);
-    return read;
+        return true;
+    }
+    // Only opening can find no file; a read that fails leaves another error.
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND && !ParentDirectoryExists(path))
+        SetLastError(error = ERROR_PATH_NOT_FOUND);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // The text as lines, each with the line end it has, after the byte-order mark if any.

@@ -42,12 +42,8 @@ std::string ReadRegistryFile()
 {
     const char* path = gOs.getenv("VELMORA_REGISTRY_FILE");
     std::string text;
-    int file = OpenRegularFile(path ? path : kDefaultRegistryFile, kLargestRegistryFile);
-    if (file < 0)
-        return text;
-    if (!ReadOpenRegularFile(file, kLargestRegistryFile, text))
-        text.clear();
-    gOs.close(file);
+    // A file that cannot be read leaves the text empty.
+    ReadRegularFile(path ? path : kDefaultRegistryFile, kLargestRegistryFile, text);
     return text;
 }
 

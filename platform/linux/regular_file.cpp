@@ -22,6 +22,32 @@ DWORD ErrorForKind(mode_t mode)
     return ERROR_INVALID_FUNCTION;
 }
 
+// Appends the file's bytes to text; false, with the last error set, when a
+// read fails or the file grows past `largest` bytes while it is read.
+bool ReadOpenFile(int file, uint64_t largest, std::string& text)
+{
+    char block[4096];
+    for (uint64_t total = 0;;) {
+        ssize_t count = gOs.read(file, block, sizeof block);
+        if (count == 0)
+            return true;
+        if (count < 0 && errno != EINTR) {
+            SetLastError(ErrorFromErrno(errno));
+            return false;
+        }
+        if (count < 0)
+            continue;
+        // A file may grow after its size was looked at, or report none at
+        // all, as the kernel's own files do.
+        total += static_cast<uint64_t>(count);
+        if (total > largest) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return false;
+        }
+        text.append(block, static_cast<size_t>(count));
+    }
+}
+
 } // namespace
 
 int OpenRegularFile(const char* path, uint64_t largest)
@@ -50,28 +76,17 @@ int OpenRegularFile(const char* path, uint64_t largest)
     return -1;
 }
 
-bool ReadOpenRegularFile(int file, uint64_t largest, std::string& text)
+bool ReadRegularFile(const char* path, uint64_t largest, std::string& text)
 {
-    char block[4096];
-    for (uint64_t total = 0;;) {
-        ssize_t count = gOs.read(file, block, sizeof block);
-        if (count == 0)
-            return true;
-        if (count < 0 && errno != EINTR) {
-            SetLastError(ErrorFromErrno(errno));
-            return false;
-        }
-        if (count < 0)
-            continue;
-        // A file may grow after its size was looked at, or report none at
-        // all, as the kernel's own files do.
-        total += static_cast<uint64_t>(count);
-        if (total > largest) {
-            SetLastError(ERROR_FILE_TOO_LARGE);
-            return false;
-        }
-        text.append(block, static_cast<size_t>(count));
-    }
+    text.clear();
+    int file = OpenRegularFile(path, largest);
+    if (file < 0)
+        return false;
+    bool read = ReadOpenFile(file, largest, text);
+    gOs.close(file);
+    if (!read)
+        text.clear();
+    return read;
 }
 
 FILE* OpenSharedForReading(const char* path, uint64_t largest)

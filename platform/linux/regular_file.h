@@ -16,9 +16,10 @@
 // file or holds more than `largest` bytes.
 int OpenRegularFile(const char* path, uint64_t largest);
 
-// Appends the file's bytes to text; false, with the last error set, when a
-// read fails or the file grows past `largest` bytes while it is read.
-bool ReadOpenRegularFile(int file, uint64_t largest, std::string& text);
+// The whole text of the regular file at path; false, with the last error
+// set and text empty, when OpenRegularFile refuses it, a read fails or the
+// file grows past `largest` bytes while it is read.
+bool ReadRegularFile(const char* path, uint64_t largest, std::string& text);
 
 // The regular file at path as a binary stream, as Windows' _fsopen gives it
 // without denying other readers or writers; null, with the last error set,
