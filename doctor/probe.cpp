@@ -560,14 +560,6 @@ private:
 
 } // namespace
 
-const std::string* HttpAnswer::Header(std::string_view name) const
-{
-    for (const auto& [field, value] : headers)
-        if (EqualsIgnoringAsciiCase(field, name))
-            return &value;
-    return nullptr;
-}
-
 bool ParseProbeUrl(const std::string& text, ProbeUrl& url, std::string& error)
 {
     constexpr std::string_view kScheme = "https://";
