@@ -4,9 +4,10 @@
 // Windows), so that the probe's steps are written once.
 //
 // Whatever the endpoint does, an exchange ends: connecting, the handshake and
-// the whole answer must be done within the request's deadline, the header
-// block within kLongestHeaderBlock, and a body is kept only up to
-// kLongestKeptBody; a body given to a BodyReader is not kept at all, so that
+// the answer's header block must be done within kStepDeadline, the whole
+// answer within the request's deadline (counted from the start); the header
+// block may hold kLongestHeaderBlock bytes, and a body is kept only up to
+// kLongestKeptBody. A body given to a BodyReader is not kept at all, so that
 // the probe's memory does not grow with the answer.
 #pragma once
 
@@ -19,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-// Every exchange but list's: one of the extension's small answers.
+// Connecting, the handshake and the header block; every whole answer but list's.
 constexpr std::chrono::seconds kStepDeadline{15};
 // list's answer grows with the accounts (116 MB for a million of them).
 constexpr std::chrono::seconds kListDeadline{120};
@@ -81,7 +82,7 @@ enum class Connection {
     kRefused,   // nothing listens there
     kUntrusted, // the certificate's chain or name did not verify; `error` says why
     kNotHttp,   // the connection was made, but what came back was no HTTP answer
-    kTimedOut,  // the deadline passed first; `error` says in which part
+    kTimedOut,  // a deadline passed first; `error` says which, and in which part
     kTooLong,   // the header block was over kLongestHeaderBlock
     kFailed,    // anything else; `error` says what
 };
