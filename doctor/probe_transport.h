@@ -107,6 +107,14 @@ public:
 // answer is then marked cut off.
 bool TakeBody(const HttpRequest& request, HttpAnswer& answer, std::string_view bytes);
 
+// The parts of an exchange, for the words of a deadline that passed.
+enum class ExchangePart { kConnecting, kHandshake, kHeaderBlock, kBody };
+// `error` for kTimedOut, the same on every system: which deadline passed in
+// which part, and how much of the body had come.
+std::string DeadlinePassed(ExchangePart part, const HttpRequest& request, const HttpAnswer& answer);
+// `error` for kTooLong.
+std::string HeaderBlockTooLong();
+
 // `caFile`, when not empty, names PEM certificates trusted instead of the
 // system's store; it must be a regular file (checked before anything is sent).
 std::unique_ptr<ProbeTransport> MakeProbeTransport(const ProbeUrl& url, const std::string& caFile);
