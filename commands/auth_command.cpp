@@ -1,5 +1,6 @@
 #include "commands/auth_command.h"
 
+#include "extension/fixed_answers.h"
 #include "platform/ascii.h"
 #include "platform/os_calls.h"
 #include "platform/wiping.h"
@@ -8,9 +9,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr char kSucceeded[] = "{\"succeeded\": true}\r\n";
-constexpr char kFailed[] = "{\"succeeded\": false}\r\n";
 
 // Asks the library once the account is known to be enabled and unfrozen; a
 // password that does not survive both conversions exactly is never offered.
@@ -73,6 +71,6 @@ bool BuildAuthAnswer(const ParameterList& parameters, std::string_view& body)
 
     bool succeeded =
         address && password && CheckAuthAccount(*address, *password) == AccountVerdict::kAccepted;
-    body = succeeded ? kSucceeded : kFailed;
+    body = succeeded ? kAuthSucceeded : kAuthFailed;
     return true;
 }

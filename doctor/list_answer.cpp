@@ -1,213 +1,280 @@
 #include "doctor/list_answer.h"
 
-#include <cstdint>
-
 namespace {
-
-class Reader {
-public:
-    explicit Reader(std::string_view text) : text_(text) {}
-
-    void SkipSpace()
-    {
-        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n'))
-            ++at_;
-    }
-    bool Take(char c)
-    {
-        SkipSpace();
-        if (at_ < text_.size() && text_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool AtEnd()
-    {
-        SkipSpace();
-        return at_ == text_.size();
-    }
-    size_t Offset() const { return at_; }
-
-    // A JSON string, escapes decoded (to UTF-8); `raw8bit` is set when the
-    // text itself holds bytes above 0x7F, which JSON would carry only as UTF-8.
-    bool String(std::string& out, bool& nonAscii)
-    {
-        if (!Take('"'))
-            return false;
-        out.clear();
-        nonAscii = false;
-        while (at_ < text_.size()) {
-            unsigned char c = static_cast<unsigned char>(text_[at_++]);
-            if (c == '"')
-                return true;
-            if (c < 0x20)
-                return false;
-            if (c >= 0x80)
-                nonAscii = true;
-            if (c != '\\') {
-                out += static_cast<char>(c);
-                continue;
-            }
-            if (at_ >= text_.size())
-                return false;
-            char escape = text_[at_++];
-            switch (escape) {
-            case '"': case '\\': case '/': out += escape; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                uint32_t unit = 0;
-                if (!Hex4(unit))
-                    return false;
-                if (unit >= 0x80)
-                    nonAscii = true;
-                AppendUtf8(out, unit);
-                break;
-            }
-            default: return false;
-            }
-        }
-        return false;
-    }
-
-private:
-    bool Hex4(uint32_t& unit)
-    {
-        if (text_.size() - at_ < 4)
-            return false;
-        for (int i = 0; i < 4; ++i) {
-            char h = text_[at_++];
-            unit <<= 4;
-            if (h >= '0' && h <= '9')
-                unit |= static_cast<uint32_t>(h - '0');
-            else if (h >= 'a' && h <= 'f')
-                unit |= static_cast<uint32_t>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F')
-                unit |= static_cast<uint32_t>(h - 'A' + 10);
-            else
-                return false;
-        }
-        return true;
-    }
-    // Surrogates are kept as they come: the figures need only the bytes' count.
-    static void AppendUtf8(std::string& out, uint32_t unit)
-    {
-        if (unit < 0x80) {
-            out += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            out += static_cast<char>(0xC0 | (unit >> 6));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (unit >> 12));
-            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
-
-    std::string_view text_;
-    size_t at_ = 0;
-};
 
 constexpr size_t kLongestUserName = 76;
 
-bool Fail(std::string& error, const Reader& reader, long account, const std::string& what)
+bool IsSpace(unsigned char c)
 {
-    error = (account >= 0 ? "account " + std::to_string(account + 1) + ": " : std::string()) + what +
-            " (at byte " + std::to_string(reader.Offset()) + ")";
-    return false;
-}
-
-bool ReadAddresses(Reader& reader, std::vector<std::string>& addresses, std::vector<bool>& nonAscii)
-{
-    if (!reader.Take('['))
-        return false;
-    if (reader.Take(']'))
-        return true;
-    do {
-        std::string address;
-        bool eightBit = false;
-        if (!reader.String(address, eightBit))
-            return false;
-        addresses.push_back(std::move(address));
-        nonAscii.push_back(eightBit);
-    } while (reader.Take(','));
-    return reader.Take(']');
-}
-
-bool ReadAccount(Reader& reader, long index, ListFigures& figures, std::string& error)
-{
-    if (!reader.Take('{'))
-        return Fail(error, reader, index, "not an object");
-    std::string userName;
-    bool haveUserName = false, haveFullName = false, haveAddresses = false, userNameNonAscii = false;
-    std::vector<std::string> addresses;
-    std::vector<bool> nonAscii;
-    if (!reader.Take('}')) {
-        do {
-            std::string key, value;
-            bool eightBit = false;
-            if (!reader.String(key, eightBit) || !reader.Take(':'))
-                return Fail(error, reader, index, "not a field name and colon");
-            bool& seen = key == "userName" ? haveUserName : key == "fullName" ? haveFullName : haveAddresses;
-            if (key != "userName" && key != "fullName" && key != "emailAddresses")
-                return Fail(error, reader, index, "a field the schema does not allow: \"" + key + "\"");
-            if (seen)
-                return Fail(error, reader, index, "\"" + key + "\" twice");
-            seen = true;
-            if (key == "emailAddresses") {
-                if (!ReadAddresses(reader, addresses, nonAscii))
-                    return Fail(error, reader, index, "\"emailAddresses\" is not an array of strings");
-            } else if (!reader.String(key == "userName" ? userName : value, eightBit)) {
-                return Fail(error, reader, index, "\"" + key + "\" is not a string");
-            } else if (key == "userName") {
-                userNameNonAscii = eightBit;
-            }
-        } while (reader.Take(','));
-        if (!reader.Take('}'))
-            return Fail(error, reader, index, "the object does not end");
-    }
-    if (!haveUserName || !haveFullName || !haveAddresses)
-        return Fail(error, reader, index,
-                    std::string("\"") + (!haveUserName ? "userName" : !haveFullName ? "fullName" : "emailAddresses") +
-                        "\" is missing");
-    if (userName.size() > kLongestUserName)
-        return Fail(error, reader, index, "\"userName\" is longer than 76 characters");
-    if (addresses.empty())
-        return Fail(error, reader, index, "\"emailAddresses\" is empty");
-    if (addresses.front() != userName)
-        return Fail(error, reader, index, "the first of \"emailAddresses\" is not \"userName\"");
-    ++figures.accounts;
-    figures.aliases += static_cast<long>(addresses.size() - 1);
-    if (userNameNonAscii && !nonAscii.front())
-        nonAscii.front() = true;
-    for (size_t i = 0; i < addresses.size(); ++i)
-        if (nonAscii[i])
-            figures.nonAsciiAddresses.push_back(addresses[i]);
-    return true;
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 } // namespace
 
+bool ListAnswerCheck::Take(std::string_view bytes)
+{
+    for (char c : bytes) {
+        if (failed_ || !Byte(static_cast<unsigned char>(c)))
+            return false;
+        ++offset_;
+    }
+    return true;
+}
+
+bool ListAnswerCheck::Finish()
+{
+    if (failed_)
+        return false;
+    tokenOffset_ = offset_;
+    if (inString_ || expect_ != Expect::kNothing)
+        return Fail(expect_ == Expect::kArray ? "the body is not a JSON array" : "the array does not end");
+    return true;
+}
+
+bool ListAnswerCheck::Byte(unsigned char c)
+{
+    if (inString_)
+        return StringByte(c);
+    if (IsSpace(c))
+        return true;
+    tokenOffset_ = offset_;
+    if (c == '"') {
+        inString_ = true;
+        nonAscii_ = false;
+        string_.clear();
+        return true;
+    }
+    return Token(static_cast<char>(c));
+}
+
+bool ListAnswerCheck::StringByte(unsigned char c)
+{
+    if (hexLeft_ > 0)
+        return HexDigit(c);
+    if (escape_) {
+        escape_ = false;
+        switch (c) {
+        case '"': case '\\': case '/': Append(c); return true;
+        case 'b': Append('\b'); return true;
+        case 'f': Append('\f'); return true;
+        case 'n': Append('\n'); return true;
+        case 'r': Append('\r'); return true;
+        case 't': Append('\t'); return true;
+        case 'u': hexLeft_ = 4; unit_ = 0; return true;
+        default: return Token('x');
+        }
+    }
+    if (c == '"') {
+        inString_ = false;
+        return Token('"');
+    }
+    if (c == '\\') {
+        escape_ = true;
+        return true;
+    }
+    if (c < 0x20)
+        return Token('x');
+    if (c >= 0x80)
+        nonAscii_ = true;
+    string_ += static_cast<char>(c);
+    return string_.size() <= kLongestListString ||
+           Fail("a string longer than " + std::to_string(kLongestListString) + " bytes");
+}
+
+bool ListAnswerCheck::HexDigit(unsigned char c)
+{
+    unit_ <<= 4;
+    if (c >= '0' && c <= '9')
+        unit_ |= static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+        unit_ |= static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+        unit_ |= static_cast<uint32_t>(c - 'A' + 10);
+    else
+        return Token('x');
+    if (--hexLeft_ == 0) {
+        if (unit_ >= 0x80)
+            nonAscii_ = true;
+        Append(unit_);
+    }
+    return true;
+}
+
+// To UTF-8; surrogates are kept as they come: the figures need only to
+// know which strings are not ASCII.
+void ListAnswerCheck::Append(uint32_t unit)
+{
+    if (unit < 0x80) {
+        string_ += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+        string_ += static_cast<char>(0xC0 | (unit >> 6));
+        string_ += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+        string_ += static_cast<char>(0xE0 | (unit >> 12));
+        string_ += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        string_ += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+}
+
+// A bad byte inside a string comes here as 'x', which no state takes.
+bool ListAnswerCheck::Token(char token)
+{
+    inString_ = false;
+    switch (expect_) {
+    case Expect::kArray:
+        if (token != '[')
+            return Fail("the body is not a JSON array");
+        expect_ = Expect::kFirstAccountOrEnd;
+        return true;
+    case Expect::kFirstAccountOrEnd:
+        if (token == ']') {
+            expect_ = Expect::kNothing;
+            return true;
+        }
+        [[fallthrough]];
+    case Expect::kAccount:
+        inAccount_ = true;
+        if (token != '{')
+            return Fail("not an object");
+        seen_ = 0;
+        userNameNonAscii_ = false;
+        userName_.clear();
+        firstAddress_.clear();
+        addresses_ = 0;
+        expect_ = Expect::kFirstFieldOrEnd;
+        return true;
+    case Expect::kCommaOrArrayEnd:
+        if (token == ',')
+            expect_ = Expect::kAccount;
+        else if (token == ']')
+            expect_ = Expect::kNothing;
+        else
+            return Fail("the array does not end");
+        return true;
+    case Expect::kFirstFieldOrEnd:
+        if (token == '}')
+            return AccountEnds();
+        [[fallthrough]];
+    case Expect::kField:
+        if (token != '"')
+            return Fail("not a field name and colon");
+        return FieldName();
+    case Expect::kColon:
+        if (token != ':')
+            return Fail("not a field name and colon");
+        expect_ = field_ == kEmailAddresses ? Expect::kAddresses : Expect::kString;
+        return true;
+    case Expect::kString:
+        if (token != '"')
+            return Fail(std::string("\"") + (field_ == kUserName ? "userName" : "fullName") + "\" is not a string");
+        if (field_ == kUserName) {
+            userName_ = string_;
+            userNameNonAscii_ = userNameNonAscii_ || nonAscii_;
+        }
+        expect_ = Expect::kCommaOrObjectEnd;
+        return true;
+    case Expect::kAddresses:
+        if (token != '[')
+            return Fail("\"emailAddresses\" is not an array of strings");
+        expect_ = Expect::kFirstAddressOrEnd;
+        return true;
+    case Expect::kFirstAddressOrEnd:
+        if (token == ']') {
+            expect_ = Expect::kCommaOrObjectEnd;
+            return true;
+        }
+        [[fallthrough]];
+    case Expect::kAddress:
+        if (token != '"')
+            return Fail("\"emailAddresses\" is not an array of strings");
+        if (addresses_++ == 0) {
+            firstAddress_ = string_;
+        } else if (nonAscii_) {
+            // The account's own address is judged with its userName at the end.
+            ++figures_.nonAsciiAddresses;
+            if (figures_.nonAsciiExamples.size() < kNonAsciiExamples)
+                figures_.nonAsciiExamples.push_back(string_);
+        }
+        if (addresses_ == 1)
+            userNameNonAscii_ = userNameNonAscii_ || nonAscii_;
+        expect_ = Expect::kCommaOrAddressesEnd;
+        return true;
+    case Expect::kCommaOrAddressesEnd:
+        if (token == ',')
+            expect_ = Expect::kAddress;
+        else if (token == ']')
+            expect_ = Expect::kCommaOrObjectEnd;
+        else
+            return Fail("\"emailAddresses\" is not an array of strings");
+        return true;
+    case Expect::kCommaOrObjectEnd:
+        if (token == ',') {
+            expect_ = Expect::kField;
+            return true;
+        }
+        if (token != '}')
+            return Fail("the object does not end");
+        return AccountEnds();
+    case Expect::kNothing:
+        return Fail("text after the array");
+    }
+    return Fail("not JSON");
+}
+
+bool ListAnswerCheck::FieldName()
+{
+    if (string_ == "userName")
+        field_ = kUserName;
+    else if (string_ == "fullName")
+        field_ = kFullName;
+    else if (string_ == "emailAddresses")
+        field_ = kEmailAddresses;
+    else
+        return Fail("a field the schema does not allow: \"" + string_ + "\"");
+    if (seen_ & field_)
+        return Fail("\"" + string_ + "\" twice");
+    seen_ |= field_;
+    expect_ = Expect::kColon;
+    return true;
+}
+
+bool ListAnswerCheck::AccountEnds()
+{
+    if (seen_ != (kUserName | kFullName | kEmailAddresses))
+        return Fail(std::string("\"") +
+                    (!(seen_ & kUserName) ? "userName" : !(seen_ & kFullName) ? "fullName" : "emailAddresses") +
+                    "\" is missing");
+    if (userName_.size() > kLongestUserName)
+        return Fail("\"userName\" is longer than 76 characters");
+    if (addresses_ == 0)
+        return Fail("\"emailAddresses\" is empty");
+    if (firstAddress_ != userName_)
+        return Fail("the first of \"emailAddresses\" is not \"userName\"");
+    ++figures_.accounts;
+    figures_.aliases += addresses_ - 1;
+    if (userNameNonAscii_) {
+        ++figures_.nonAsciiAddresses;
+        if (figures_.nonAsciiExamples.size() < kNonAsciiExamples)
+            figures_.nonAsciiExamples.push_back(firstAddress_);
+    }
+    inAccount_ = false;
+    expect_ = Expect::kCommaOrArrayEnd;
+    return true;
+}
+
+bool ListAnswerCheck::Fail(const std::string& what)
+{
+    error_ = (inAccount_ ? "account " + std::to_string(figures_.accounts + 1) + ": " : std::string()) + what +
+             " (at byte " + std::to_string(tokenOffset_) + ")";
+    failed_ = true;
+    return false;
+}
+
 bool CheckListAnswer(std::string_view body, ListFigures& figures, std::string& error)
 {
-    figures = {};
-    Reader reader(body);
-    if (!reader.Take('['))
-        return Fail(error, reader, -1, "the body is not a JSON array");
-    if (!reader.Take(']')) {
-        long index = 0;
-        do {
-            if (!ReadAccount(reader, index++, figures, error))
-                return false;
-        } while (reader.Take(','));
-        if (!reader.Take(']'))
-            return Fail(error, reader, -1, "the array does not end");
-    }
-    if (!reader.AtEnd())
-        return Fail(error, reader, -1, "text after the array");
-    return true;
+    ListAnswerCheck check;
+    bool good = check.Take(body) && check.Finish();
+    figures = check.Figures();
+    error = check.Error();
+    return good;
 }

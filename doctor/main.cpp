@@ -3,6 +3,7 @@
 #include "doctor/options.h"
 #include "doctor/password.h"
 #include "doctor/probe.h"
+#include "doctor/system.h"
 
 #include <cstdio>
 #include <exception>
@@ -17,6 +18,14 @@ int RunProbe(const DoctorOptions& options)
     std::string error;
     if (!ParseProbeUrl(options.probe, url, error)) {
         fprintf(stderr, "tessaline-doctor: %s\n", error.c_str());
+        return 2;
+    }
+    // Only a regular file: a pipe or a device in its place could keep the
+    // probe waiting before it has sent anything.
+    if (!options.caFile.empty() && Examine(options.caFile).kind != FileKind::kFile) {
+        bool missing = Examine(options.caFile).kind == FileKind::kMissing;
+        fprintf(stderr, "tessaline-doctor: --ca-file %s %s\n", options.caFile.c_str(),
+                missing ? "does not exist" : "is not a regular file");
         return 2;
     }
     Password callerPassword, authPassword;

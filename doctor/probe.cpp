@@ -1,88 +1,21 @@
 #include "doctor/probe.h"
 
+#include "doctor/extension_answers.h"
 #include "doctor/list_answer.h"
-#include "extension/request_context.h"
+#include "doctor/request_encoding.h"
+#include "doctor/vantage.h"
 #include "platform/ascii.h"
 
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 
 namespace {
 
-// The extension's own answers, made by its own response writer through a
-// control block that keeps what it is given, so that the probe compares with
-// exactly what the extension sends. The statuses and messages are tied to the
-// extension's by the end-to-end tests, where the probe meets it.
-class KeptAnswer {
-public:
-    KeptAnswer()
-    {
-        ecb_.cbSize = sizeof ecb_;
-        ecb_.ConnID = this;
-        ecb_.lpszMethod = const_cast<char*>("POST");
-        ecb_.ServerSupportFunction = &KeptAnswer::SupportFunction;
-        ecb_.WriteClient = &KeptAnswer::Write;
-    }
-    EXTENSION_CONTROL_BLOCK* Ecb() { return &ecb_; }
-    HttpAnswer Answer() const { return answer_; }
-
-private:
-    static BOOL WINAPI SupportFunction(HCONN connection, DWORD request, LPVOID buffer, LPDWORD, LPDWORD)
-    {
-        if (request != HSE_REQ_SEND_RESPONSE_HEADER_EX)
-            return FALSE;
-        auto* self = static_cast<KeptAnswer*>(connection);
-        const auto* info = static_cast<const HSE_SEND_HEADER_EX_INFO*>(buffer);
-        self->answer_.status = static_cast<int>(strtol(info->pszStatus, nullptr, 10));
-        // "Name: value" lines up to the blank one.
-        std::string_view block(info->pszHeader, info->cchHeader);
-        for (size_t end; (end = block.find("\r\n")) != std::string_view::npos && end > 0; block.remove_prefix(end + 2)) {
-            std::string_view line = block.substr(0, end);
-            size_t colon = line.find(": ");
-            if (colon != std::string_view::npos)
-                self->answer_.headers.emplace_back(std::string(line.substr(0, colon)), std::string(line.substr(colon + 2)));
-        }
-        return TRUE;
-    }
-    static BOOL WINAPI Write(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD)
-    {
-        static_cast<KeptAnswer*>(connection)->answer_.body.append(static_cast<const char*>(buffer), *bytes);
-        return TRUE;
-    }
-
-    EXTENSION_CONTROL_BLOCK ecb_{};
-    HttpAnswer answer_;
-};
-
-HttpAnswer ExtensionPage(const char* status, const char* message)
-{
-    KeptAnswer kept;
-    RequestContext(kept.Ecb()).SendErrorPage(status, message);
-    return kept.Answer();
-}
-
-// The auth command's two answers.
-constexpr char kAuthSucceeded[] = "{\"succeeded\": true}\r\n";
-constexpr char kAuthFailed[] = "{\"succeeded\": false}\r\n";
-
-struct Pages {
-    HttpAnswer httpsRequired = ExtensionPage("403 Forbidden", "HTTPS required");
-    HttpAnswer postRequired = ExtensionPage("405 Method Not Allowed", "POST method required");
-    HttpAnswer authenticationRequired = ExtensionPage("401 Unauthorized", "Authentication required");
-    HttpAnswer invalidCredentials = ExtensionPage("401 Unauthorized", "Invalid username or password");
-    HttpAnswer invalidCommand = ExtensionPage("400 Bad Request", "Invalid command");
-    HttpAnswer internalError = ExtensionPage("500 Internal Server Error", "Internal server error");
-};
-
-const std::string kNoHeader;
-
-const std::string& HeaderOr(const HttpAnswer& answer, std::string_view name)
-{
-    const std::string* value = answer.Header(name);
-    return value ? *value : kNoHeader;
-}
+constexpr char kPassThrough[] =
+    "IIS replaces the extension's error answers with its own pages: set httpErrors existingResponse=\"PassThrough\" "
+    "(section 11 of docs/iis.md)";
 
 // Every value of a header that may come more than once.
 std::string AllValues(const HttpAnswer& answer, std::string_view name)
@@ -93,46 +26,6 @@ std::string AllValues(const HttpAnswer& answer, std::string_view name)
             values += (values.empty() ? "" : ", ") + value;
     return values;
 }
-
-// The header that only the extension's answer of this status carries.
-std::string_view SignatureHeader(int status)
-{
-    return status == 405 ? "Allow" : status == 401 ? "WWW-Authenticate" : "";
-}
-
-bool SameHeader(const HttpAnswer& got, const HttpAnswer& page, std::string_view name)
-{
-    return HeaderOr(got, name) == HeaderOr(page, name);
-}
-
-// The extension's page exactly: status, body, content type and the header
-// that belongs to the status.
-bool IsPage(const HttpAnswer& got, const HttpAnswer& page)
-{
-    std::string_view signature = SignatureHeader(page.status);
-    return got.status == page.status && got.body == page.body && SameHeader(got, page, "Content-Type") &&
-           (signature.empty() || SameHeader(got, page, signature));
-}
-
-// The page's message, as the report quotes it.
-std::string Message(const HttpAnswer& page)
-{
-    size_t start = page.body.find("<h1>") + 4;
-    return page.body.substr(start, page.body.find("</h1>") - start);
-}
-
-std::string Describe(const HttpAnswer& page)
-{
-    std::string text = "the extension's " + std::to_string(page.status) + " page, \"" + Message(page) + "\"";
-    std::string_view signature = SignatureHeader(page.status);
-    if (!signature.empty())
-        text += ", with " + std::string(signature) + ": " + HeaderOr(page, signature);
-    return text;
-}
-
-constexpr char kPassThrough[] =
-    "IIS replaces the extension's error answers with its own pages: set httpErrors existingResponse=\"PassThrough\" "
-    "(section 11 of docs/iis.md)";
 
 // IIS's sub-status, when its page names one ("HTTP Error 404.3", "404.2 - Not Found").
 int SubStatus(const HttpAnswer& answer)
@@ -201,77 +94,105 @@ std::string CauseOf(const HttpAnswer& answer)
     }
 }
 
-// The verdict on an answer that should have been `page`.
-void JudgeErrorAnswer(Report& report, const std::string& step, const HttpAnswer& got, const HttpAnswer& page)
+// The extension's pages that the steps expect, made once.
+struct Pages {
+    HttpAnswer httpsRequired = ExpectedPage(kHttpsRequired);
+    HttpAnswer postRequired = ExpectedPage(kPostRequired);
+    HttpAnswer authenticationRequired = ExpectedPage(kAuthenticationRequired);
+    HttpAnswer invalidCredentials = ExpectedPage(kInvalidCredentials);
+    HttpAnswer invalidCommand = ExpectedPage(kInvalidCommand);
+    HttpAnswer internalError = ExpectedPage(kInternalError);
+};
+
+// A step's finding, and whether it saw the extension's status on a page
+// that is not the extension's: a front that replaces error pages.
+struct Judged {
+    Step step;
+    bool replaced = false;
+};
+
+Step Ok(const char* name, std::string detail)
 {
-    if (IsPage(got, page)) {
-        report.Add(step, Outcome::kOk, Describe(page));
-        return;
+    return {name, Outcome::kOk, std::move(detail)};
+}
+Step Warn(const char* name, std::string detail)
+{
+    return {name, Outcome::kWarning, std::move(detail)};
+}
+Step Failed(const char* name, std::string detail)
+{
+    return {name, Outcome::kFailed, std::move(detail)};
+}
+
+std::string CutOffNote(const HttpAnswer& got)
+{
+    return got.bodyCutOff ? " (its body went on past " + std::to_string(kLongestKeptBody) +
+                                " bytes and was read no further)"
+                          : "";
+}
+
+// The verdict on an answer that should have been `page`.
+Judged JudgeErrorAnswer(const char* name, const HttpAnswer& got, const HttpAnswer& page)
+{
+    switch (Compare(got, page)) {
+    case PageMatch::kSame: return {Ok(name, Describe(page))};
+    case PageMatch::kStatusOnly:
+        return {Failed(name, std::to_string(got.status) + " as the extension answers, but not its page" +
+                                 CutOffNote(got) + ": " + kPassThrough),
+                true};
+    case PageMatch::kDifferent: break;
     }
-    std::string_view signature = SignatureHeader(page.status);
-    bool extensionsStatus = got.status == page.status && (signature.empty() || SameHeader(got, page, signature));
-    if (extensionsStatus) {
-        report.Add(step, Outcome::kFailed,
-                   std::to_string(got.status) + " as the extension answers, but not its page: " + kPassThrough);
-        return;
-    }
-    report.Add(step, Outcome::kFailed,
-               StatusText(got) + " instead of " + Describe(page) + ": " + CauseOf(got));
+    return {Failed(name, StatusText(got) + " instead of " + Describe(page) + CutOffNote(got) + ": " + CauseOf(got))};
 }
 
 // A 405 without the extension's page or its Allow: POST comes from IIS's
 // verbs, or is the extension's own answer replaced with Allow lost on the
-// way; the other steps tell which.
-void SettleReplaced405(Report& report, const std::string& step)
+// way; whether other steps saw pages replaced tells which.
+Step JudgeGet(const HttpAnswer& got, const HttpAnswer& page, bool replacedElsewhere)
 {
-    bool replaced = false;
-    for (const Step& other : report.steps)
-        replaced = replaced || other.detail.find(kPassThrough) != std::string::npos;
-    for (Step& candidate : report.steps) {
-        if (candidate.name != step || candidate.outcome != Outcome::kFailed || candidate.detail.rfind("405 ", 0) != 0)
-            continue;
-        if (replaced)
-            candidate.detail = "405 without the extension's page or its Allow: POST, while the other steps show that " +
-                               std::string(kPassThrough);
-        else
-            candidate.detail += "; or, when IIS drops the Allow header of answers it replaces: " + std::string(kPassThrough);
-    }
+    Judged judged = JudgeErrorAnswer("get", got, page);
+    if (judged.step.outcome != Outcome::kFailed || judged.replaced || got.status != 405)
+        return judged.step;
+    if (replacedElsewhere)
+        return Failed("get", "405 without the extension's page or its Allow: POST, while the other steps show that " +
+                                 std::string(kPassThrough));
+    judged.step.detail += "; or, when IIS drops the Allow header of answers it replaces: " + std::string(kPassThrough);
+    return judged.step;
 }
 
-std::string Base64(const std::string& bytes)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size())
-            group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size())
-            group |= static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[group >> 18];
-        out += kAlphabet[(group >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(group >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
-    }
-    return out;
-}
+// list's body goes to the schema check as it arrives, when the head says
+// it is list's answer; any other body is kept, as a page is.
+class ListBody : public BodyReader {
+public:
+    explicit ListBody(const HttpAnswer& answer) : answer_(answer) {}
 
-std::string PercentEncoded(const std::string& text)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
+    bool Take(std::string_view bytes) override
+    {
+        if (!IsListAnswer())
+            return KeepBody(kept_, bytes);
+        read_ += bytes.size();
+        if (read_ > kLongestListAnswer) {
+            tooLong_ = true;
+            return false;
         }
+        return check_.Take(bytes);
     }
-    return out;
-}
+    bool IsListAnswer() const
+    {
+        return answer_.status == 200 && HeaderOr(answer_, "Content-Type") == kJsonContentType;
+    }
+    // The body kept when it was not list's answer.
+    std::string& Kept() { return kept_.body; }
+    bool TooLong() const { return tooLong_; }
+    ListAnswerCheck& Check() { return check_; }
+
+private:
+    const HttpAnswer& answer_;
+    HttpAnswer kept_;
+    ListAnswerCheck check_;
+    uint64_t read_ = 0;
+    bool tooLong_ = false;
+};
 
 class Prober {
 public:
@@ -283,119 +204,154 @@ public:
     Report Run()
     {
         report_.url = options_.probe;
-        bool connected = CheckTls();
-        CheckPlainHttp();
-        if (!connected)
-            return report_;
-        CheckGet();
-        CheckAnonymousPost();
-        CheckInvalidCommand();
-        CheckList();
+        report_.probedFrom = AddressOfThisMachine(url_.host);
+        if (!report_.probedFrom.empty())
+            report_.steps.push_back(FromThisMachine(report_.probedFrom));
+        std::optional<TlsFacts> tls = CheckTls();
+        if (tls)
+            report_.steps.push_back(CheckHttp2(*tls));
+        report_.steps.push_back(CheckPlainHttp());
+        if (!tls)
+            return std::move(report_);
+
+        Step getFailure;
+        std::optional<HttpAnswer> get = Send("get", GetRequest(), getFailure);
+        Judged anonymous = CheckAnonymousPost();
+        Judged invalidCommand = CheckInvalidCommand();
+        Judged list = CheckList();
+        std::optional<Judged> auth;
         if (!options_.checkAuth.empty())
-            CheckAuth();
-        SettleReplaced405(report_, "get");
-        return report_;
+            auth = CheckAuth();
+
+        bool replaced = anonymous.replaced || invalidCommand.replaced || list.replaced || (auth && auth->replaced);
+        report_.steps.push_back(get ? JudgeGet(*get, pages_.postRequired, replaced) : getFailure);
+        for (Judged* judged : {&anonymous, &invalidCommand, &list})
+            report_.steps.push_back(judged->step);
+        if (auth)
+            report_.steps.push_back(auth->step);
+        return std::move(report_);
     }
 
 private:
-    // False when no TLS connection can be made at all.
-    bool CheckTls()
+    static Step FromThisMachine(const std::string& address)
+    {
+        return Warn("vantage",
+                    "the probe runs on the server itself (" + address +
+                        " is this machine's): IIS answers a local request apart from a remote one, with its detailed "
+                        "error pages and, by default, without replacing the extension's; what the integrating "
+                        "application gets is shown only by a probe from its machine (section 15)");
+    }
+
+    // The facts of a handshake, or nothing when no TLS connection can be
+    // made at all; the step goes into the report either way.
+    std::optional<TlsFacts> CheckTls()
     {
         TlsFacts facts;
         std::string error;
         Connection connection = transport_.Handshake(true, facts, error);
         std::string trustedBy = options_.caFile.empty() ? "the system's trust store" : options_.caFile;
         if (connection == Connection::kUntrusted) {
-            report_.Add("tls", Outcome::kFailed,
-                        "the certificate does not verify against " + trustedBy + " for " + url_.host + ": " + error +
-                            "\nthe caller's password is not sent; the steps without it go on unverified");
-            connection = transport_.Handshake(false, facts, error);
-            if (connection != Connection::kAnswered)
-                return false;
-        } else if (connection != Connection::kAnswered) {
-            report_.Add("tls", Outcome::kFailed, error);
-            return false;
-        } else {
-            trusted_ = true;
-            std::string detail = (facts.protocol.empty() ? std::string("TLS (this system does not say which version)") : facts.protocol) + ", certificate " +
-                                 facts.subject + " verified for " + url_.host + " by " + trustedBy + ", expires in " +
-                                 std::to_string(facts.daysLeft) + " days";
-            if (facts.daysLeft < kExpiryWarningDays)
-                report_.Add("tls", Outcome::kWarning, detail + ": renew it (section 8)");
-            else
-                report_.Add("tls", Outcome::kOk, detail);
+            report_.steps.push_back(
+                Failed("tls", "the certificate does not verify against " + trustedBy + " for " + url_.host + ": " +
+                                  error + "\nthe caller's password is not sent; the steps without it go on unverified"));
+            if (transport_.Handshake(false, facts, error) != Connection::kAnswered)
+                return std::nullopt;
+            return facts;
         }
-        if (!facts.http2Known)
-            report_.Add("http2", Outcome::kWarning, "this system cannot offer HTTP/2, so whether the server would choose it is not known");
-        else if (facts.http2)
-            report_.Add("http2", Outcome::kWarning,
-                        "the server chooses HTTP/2, where the extension's Connection: close makes the answer malformed "
-                        "for strict clients: disable HTTP/2 for the binding, or call with HTTP/1.1 (section 15)");
+        if (connection != Connection::kAnswered) {
+            report_.steps.push_back(Failed("tls", error));
+            return std::nullopt;
+        }
+        trusted_ = true;
+        std::string detail = (facts.protocol.empty() ? std::string("TLS (this system does not say which version)")
+                                                     : facts.protocol) +
+                             ", certificate " + facts.subject + " verified for " + url_.host + " by " + trustedBy +
+                             ", expires in " + std::to_string(facts.daysLeft) + " days";
+        if (facts.daysLeft < kExpiryWarningDays)
+            report_.steps.push_back(Warn("tls", detail + ": renew it (section 8)"));
         else
-            report_.Add("http2", Outcome::kOk, "HTTP/1.1: the server does not choose HTTP/2");
-        return true;
+            report_.steps.push_back(Ok("tls", detail));
+        return facts;
     }
 
-    void CheckPlainHttp()
+    static Step CheckHttp2(const TlsFacts& facts)
+    {
+        if (!facts.http2Known)
+            return Warn("http2", "this system cannot offer HTTP/2, so whether the server would choose it is not known");
+        if (facts.http2)
+            return Warn("http2", "the server chooses HTTP/2, where the extension's Connection: close makes the answer "
+                                 "malformed for strict clients: disable HTTP/2 for the binding, or call with HTTP/1.1 "
+                                 "(section 15)");
+        return Ok("http2", "HTTP/1.1: the server does not choose HTTP/2");
+    }
+
+    Step CheckPlainHttp()
     {
         uint16_t port = options_.httpPort ? options_.httpPort : url_.portGiven ? url_.port : 80;
-        std::string where = "http://" + url_.host + ":" + std::to_string(port) + url_.path;
+        std::string where = "http://" + url_.host + ":" + std::to_string(port) + url_.path + ": ";
         HttpRequest request;
         request.method = "POST";
         request.form = "cmd=list";
         HttpAnswer answer;
         std::string error;
         switch (transport_.Http(port, request, answer, error)) {
-        case Connection::kRefused:
-            report_.Add("plain-http", Outcome::kOk, where + ": connection refused: nothing serves plain HTTP there");
-            return;
-        case Connection::kNotHttp:
-            report_.Add("plain-http", Outcome::kOk, where + ": the port speaks only TLS");
-            return;
-        case Connection::kAnswered:
-            break;
-        default:
-            report_.Add("plain-http", Outcome::kWarning, where + ": " + error);
-            return;
+        case Connection::kRefused: return Ok("plain-http", where + "connection refused: nothing serves plain HTTP there");
+        case Connection::kNotHttp: return Ok("plain-http", where + "the port speaks only TLS");
+        case Connection::kAnswered: break;
+        default: return Warn("plain-http", where + error);
         }
-        if (IsPage(answer, pages_.httpsRequired)) {
-            report_.Add("plain-http", Outcome::kOk,
-                        where + ": " + Describe(pages_.httpsRequired) +
-                            ": Require SSL is off, the extension refuses plain HTTP itself");
-        } else if (answer.status == 403 && SubStatus(answer) == 4) {
-            report_.Add("plain-http", Outcome::kOk, where + ": IIS's 403.4: Require SSL is on");
-        } else if (answer.status == 200 || answer.status == 401) {
-            report_.Add("plain-http", Outcome::kFailed,
-                        where + ": answered " + std::to_string(answer.status) +
-                            ": the extension is reached over plain HTTP, where credentials travel readable: "
-                            "TLS must end at IIS, and Require SSL be on (section 8)");
-        } else {
-            report_.Add("plain-http", Outcome::kOk,
-                        where + ": answered " + StatusText(answer) + ", not the extension");
-        }
+        if (Compare(answer, pages_.httpsRequired) == PageMatch::kSame)
+            return Ok("plain-http", where + Describe(pages_.httpsRequired) +
+                                        ": Require SSL is off, the extension refuses plain HTTP itself");
+        if (answer.status == 403 && SubStatus(answer) == 4)
+            return Ok("plain-http", where + "IIS's 403.4: Require SSL is on");
+        if (answer.status == 200 || answer.status == 401)
+            return Failed("plain-http", where + "answered " + std::to_string(answer.status) +
+                                            ": the extension is reached over plain HTTP, where credentials travel "
+                                            "readable: TLS must end at IIS, and Require SSL be on (section 8)");
+        return Ok("plain-http", where + "answered " + StatusText(answer) + ", not the extension");
     }
 
-    // An HTTPS exchange whose failure to connect is reported as the step's.
-    bool Send(const std::string& step, const HttpRequest& request, HttpAnswer& answer)
+    // An HTTPS exchange; its failure to connect or to be answered in time
+    // is the step's finding, given in `failure`.
+    std::optional<HttpAnswer> Send(const char* name, const HttpRequest& request, Step& failure)
     {
+        HttpAnswer answer;
         std::string error;
         Connection connection = transport_.Https(request, trusted_, answer, error);
         if (connection == Connection::kAnswered)
-            return true;
-        if (connection == Connection::kUntrusted)
-            report_.Add(step, Outcome::kFailed, "the certificate of this connection did not verify: " + error);
-        else
-            report_.Add(step, Outcome::kFailed, error.empty() ? std::string("no answer") : error);
-        return false;
+            return answer;
+        failure = Unanswered(name, connection, error);
+        return std::nullopt;
+    }
+
+    static Step Unanswered(const char* name, Connection connection, const std::string& error)
+    {
+        return Failed(name, connection == Connection::kUntrusted ? "the certificate of this connection did not verify: " + error
+                            : error.empty()                      ? std::string("no answer")
+                                                                 : error);
+    }
+
+    static HttpRequest GetRequest() { return HttpRequest{}; }
+
+    Judged CheckAnonymousPost()
+    {
+        HttpRequest request;
+        request.method = "POST";
+        request.form = "cmd=list";
+        Step failure;
+        std::optional<HttpAnswer> answer = Send("post-anonymous", request, failure);
+        if (!answer)
+            return {failure};
+        return JudgeErrorAnswer("post-anonymous", *answer, pages_.authenticationRequired);
     }
 
     // The caller's credentials go only where the certificate verified.
-    bool MaySendPassword(const std::string& step)
+    bool MaySendPassword() const { return trusted_; }
+
+    static Judged NotRun(const char* name)
     {
-        if (trusted_)
-            return true;
-        report_.Add(step, Outcome::kFailed, "not run: the certificate did not verify, and the password is not sent to it");
-        return false;
+        return {Failed(name, "not run: the certificate did not verify, and the password is not sent to it")};
     }
 
     // A command posted with the caller's credentials.
@@ -408,143 +364,129 @@ private:
         return request;
     }
 
-    void CheckGet()
-    {
-        HttpRequest request;
-        HttpAnswer answer;
-        if (Send("get", request, answer))
-            JudgeErrorAnswer(report_, "get", answer, pages_.postRequired);
-    }
-
-    void CheckAnonymousPost()
-    {
-        HttpRequest request;
-        request.method = "POST";
-        request.form = "cmd=list";
-        HttpAnswer answer;
-        if (Send("post-anonymous", request, answer))
-            JudgeErrorAnswer(report_, "post-anonymous", answer, pages_.authenticationRequired);
-    }
-
     // An answer to the caller's request that says the caller was refused, by
-    // the extension or by IIS; false when it is none of those.
-    bool CallerRefused(const std::string& step, const HttpAnswer& answer)
+    // the extension or by IIS; nothing when it is none of those.
+    std::optional<Judged> CallerRefused(const char* name, const HttpAnswer& answer)
     {
-        if (IsPage(answer, pages_.invalidCredentials)) {
+        if (Compare(answer, pages_.invalidCredentials) == PageMatch::kSame) {
             report_.caller = "refused";
-            report_.Add(step, Outcome::kFailed,
-                        Describe(pages_.invalidCredentials) + ": the extension refused the caller " + options_.caller +
-                            ": tessaline-doctor --check-caller on the server says which check fails");
-            return true;
+            return Judged{Failed(name, Describe(pages_.invalidCredentials) + ": the extension refused the caller " +
+                                           options_.caller +
+                                           ": tessaline-doctor --check-caller on the server says which check fails")};
         }
-        if (IsPage(answer, pages_.authenticationRequired)) {
-            report_.Add(step, Outcome::kFailed,
-                        Describe(pages_.authenticationRequired) +
-                            ": the caller's Authorization header did not reach the extension");
-            return true;
-        }
+        if (Compare(answer, pages_.authenticationRequired) == PageMatch::kSame)
+            return Judged{Failed(name, Describe(pages_.authenticationRequired) +
+                                           ": the caller's Authorization header did not reach the extension")};
         if (answer.status != 401)
-            return false;
-        if (SameHeader(answer, pages_.invalidCredentials, "WWW-Authenticate"))
-            report_.Add(step, Outcome::kFailed, "401 as the extension answers, but not its page: " + std::string(kPassThrough));
-        else
-            report_.Add(step, Outcome::kFailed, "401 instead of the extension's answer: " + CauseOf(answer));
-        return true;
+            return std::nullopt;
+        if (Compare(answer, pages_.invalidCredentials) == PageMatch::kStatusOnly)
+            return Judged{Failed(name, "401 as the extension answers, but not its page: " + std::string(kPassThrough)),
+                          true};
+        return Judged{Failed(name, "401 instead of the extension's answer: " + CauseOf(answer))};
     }
 
-    // A command answered with anything but 200.
-    void ReportNot200(const std::string& step, const HttpAnswer& answer)
+    // A command answered with anything but 200. IIS's own 500 pages carry
+    // no header that tells them from a replaced one of the extension's.
+    Judged Not200(const char* name, const HttpAnswer& answer)
     {
-        if (IsPage(answer, pages_.internalError))
-            report_.Add(step, Outcome::kFailed,
-                        Describe(pages_.internalError) +
-                            ": the command cannot run on the server: tessaline-doctor there names the cause "
-                            "(its entry-point steps, settings-file and list)");
-        else
-            report_.Add(step, Outcome::kFailed, StatusText(answer) + " instead of 200: " + CauseOf(answer));
+        if (Compare(answer, pages_.internalError) == PageMatch::kSame)
+            return {Failed(name, Describe(pages_.internalError) +
+                                     ": the command cannot run on the server: tessaline-doctor there names the cause "
+                                     "(its entry-point steps, settings-file and list)")};
+        return {Failed(name, StatusText(answer) + " instead of 200: " + CauseOf(answer))};
     }
 
-    void CheckInvalidCommand()
+    Judged CheckInvalidCommand()
     {
-        if (!MaySendPassword("invalid-command"))
-            return;
-        HttpRequest request = CallerPost("cmd=nope");
-        HttpAnswer answer;
-        if (!Send("invalid-command", request, answer) || CallerRefused("invalid-command", answer))
-            return;
+        if (!MaySendPassword())
+            return NotRun("invalid-command");
+        Step failure;
+        std::optional<HttpAnswer> answer = Send("invalid-command", CallerPost("cmd=nope"), failure);
+        if (!answer)
+            return {failure};
+        if (std::optional<Judged> refused = CallerRefused("invalid-command", *answer))
+            return *refused;
         report_.caller = "ok";
-        JudgeErrorAnswer(report_, "invalid-command", answer, pages_.invalidCommand);
+        return JudgeErrorAnswer("invalid-command", *answer, pages_.invalidCommand);
     }
 
-    void CheckList()
+    Judged CheckList()
     {
-        if (!MaySendPassword("list"))
-            return;
+        if (!MaySendPassword())
+            return NotRun("list");
         HttpRequest request = CallerPost("cmd=list");
+        request.deadline = kListDeadline;
         HttpAnswer answer;
+        ListBody body(answer);
+        request.bodyReader = &body;
+        std::string error;
         auto start = std::chrono::steady_clock::now();
-        if (!Send("list", request, answer))
-            return;
+        Connection connection = transport_.Https(request, trusted_, answer, error);
         long milliseconds = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-        if (CallerRefused("list", answer))
-            return;
-        if (answer.status != 200) {
-            ReportNot200("list", answer);
-            return;
+        if (connection != Connection::kAnswered && !body.IsListAnswer())
+            return {Unanswered("list", connection, error)};
+        if (!body.IsListAnswer()) {
+            answer.body = std::move(body.Kept());
+            if (std::optional<Judged> refused = CallerRefused("list", answer))
+                return *refused;
+            if (answer.status != 200)
+                return Not200("list", answer);
+            return {Failed("list", "200 with Content-Type \"" + HeaderOr(answer, "Content-Type") + "\" instead of \"" +
+                                       kJsonContentType + "\": " + CauseOf(answer))};
         }
-        if (HeaderOr(answer, "Content-Type") != kJsonContentType) {
-            report_.Add("list", Outcome::kFailed,
-                        "200 with Content-Type \"" + HeaderOr(answer, "Content-Type") + "\" instead of \"" +
-                            kJsonContentType + "\": " + CauseOf(answer));
-            return;
-        }
-        ListFigures figures;
-        std::string error;
-        if (!CheckListAnswer(answer.body, figures, error)) {
-            report_.Add("list", Outcome::kFailed, "the body does not match the AccountList schema: " + error);
-            return;
-        }
+        ListAnswerCheck& check = body.Check();
+        if (body.TooLong())
+            return {Failed("list", "the answer went on past " + std::to_string(kLongestListAnswer >> 20) +
+                                       " MiB, more than any list of accounts, and was read no further")};
+        if (!check.Error().empty() || (connection == Connection::kAnswered && !check.Finish()))
+            return {Failed("list", "the body does not match the AccountList schema: " + check.Error())};
+        if (connection != Connection::kAnswered)
+            return {Failed("list", error + "; what came of the body matches the AccountList schema so far")};
+        const ListFigures& figures = check.Figures();
         report_.accounts = figures.accounts;
         report_.aliases = figures.aliases;
         std::string detail = std::to_string(figures.accounts) + " accounts, " + std::to_string(figures.aliases) +
-                             " aliases, " + std::to_string(answer.body.size()) + " bytes in " +
+                             " aliases, " + std::to_string(answer.bodyBytes) + " bytes in " +
                              std::to_string(milliseconds) + " ms";
-        if (figures.nonAsciiAddresses.empty()) {
-            report_.Add("list", Outcome::kOk, detail);
-            return;
-        }
-        detail += "; " + std::to_string(figures.nonAsciiAddresses.size()) +
+        if (figures.nonAsciiAddresses == 0)
+            return {Ok("list", detail)};
+        detail += "; " + std::to_string(figures.nonAsciiAddresses) +
                   " addresses are not ASCII and come in the server's code page, so a strict UTF-8 client rejects "
-                  "the body (docs/api.md):";
-        for (const std::string& address : figures.nonAsciiAddresses)
+                  "the body (docs/api.md)" +
+                  (figures.nonAsciiAddresses > static_cast<long>(figures.nonAsciiExamples.size()) ? "; the first "
+                       + std::to_string(figures.nonAsciiExamples.size()) + ":" : ":");
+        for (const std::string& address : figures.nonAsciiExamples)
             detail += "\n" + address;
-        report_.Add("list", Outcome::kWarning, detail);
+        return {Warn("list", detail)};
     }
 
-    void CheckAuth()
+    Judged CheckAuth()
     {
-        if (!MaySendPassword("auth"))
-            return;
-        HttpRequest request =
-            CallerPost("cmd=auth&user=" + PercentEncoded(options_.checkAuth) + "&pass=" + PercentEncoded(*passwords_.auth));
-        HttpAnswer answer;
-        if (!Send("auth", request, answer) || CallerRefused("auth", answer))
-            return;
-        bool json = answer.status == 200 && HeaderOr(answer, "Content-Type") == kJsonContentType;
-        if (json && answer.body == kAuthSucceeded) {
+        if (!MaySendPassword())
+            return NotRun("auth");
+        Step failure;
+        std::optional<HttpAnswer> answer = Send(
+            "auth",
+            CallerPost("cmd=auth&user=" + PercentEncoded(options_.checkAuth) + "&pass=" + PercentEncoded(*passwords_.auth)),
+            failure);
+        if (!answer)
+            return {failure};
+        if (std::optional<Judged> refused = CallerRefused("auth", *answer))
+            return *refused;
+        bool json = answer->status == 200 && HeaderOr(*answer, "Content-Type") == kJsonContentType;
+        if (json && answer->body == kAuthSucceeded) {
             report_.auth = "succeeded";
-            report_.Add("auth", Outcome::kOk, options_.checkAuth + ": {\"succeeded\": true}");
-        } else if (json && answer.body == kAuthFailed) {
-            report_.auth = "failed";
-            report_.Add("auth", Outcome::kFailed,
-                        options_.checkAuth +
-                            ": {\"succeeded\": false}: tessaline-doctor --check-auth on the server says why");
-        } else if (answer.status == 200) {
-            report_.Add("auth", Outcome::kFailed, "200 but not the auth command's answer: " + CauseOf(answer));
-        } else {
-            ReportNot200("auth", answer);
+            return {Ok("auth", options_.checkAuth + ": {\"succeeded\": true}")};
         }
+        if (json && answer->body == kAuthFailed) {
+            report_.auth = "failed";
+            return {Failed("auth", options_.checkAuth +
+                                       ": {\"succeeded\": false}: tessaline-doctor --check-auth on the server says why")};
+        }
+        if (answer->status == 200)
+            return {Failed("auth", "200 but not the auth command's answer: " + CauseOf(*answer))};
+        return Not200("auth", *answer);
     }
 
     static constexpr long kExpiryWarningDays = 30;
@@ -559,53 +501,6 @@ private:
 };
 
 } // namespace
-
-bool ParseProbeUrl(const std::string& text, ProbeUrl& url, std::string& error)
-{
-    constexpr std::string_view kScheme = "https://";
-    error = "--probe takes the extension's URL, https://host[:port]/path/TessalineIntegration.dll";
-    if (!StartsWithIgnoringAsciiCase(text, kScheme))
-        return false;
-    std::string_view rest = std::string_view(text).substr(kScheme.size());
-    size_t slash = rest.find('/');
-    std::string_view authority = rest.substr(0, slash);
-    url.path = slash == std::string_view::npos ? "/" : std::string(rest.substr(slash));
-    std::string_view port;
-    bool hasPort = false;
-    if (authority.starts_with('[')) {
-        size_t close = authority.find(']');
-        if (close == std::string_view::npos)
-            return false;
-        url.host = std::string(authority.substr(1, close - 1));
-        authority.remove_prefix(close + 1);
-        hasPort = authority.starts_with(':');
-        if (hasPort)
-            port = authority.substr(1);
-        else if (!authority.empty())
-            return false;
-    } else {
-        size_t colon = authority.find(':');
-        url.host = std::string(authority.substr(0, colon));
-        hasPort = colon != std::string_view::npos;
-        if (hasPort)
-            port = authority.substr(colon + 1);
-    }
-    if (url.host.empty() || url.host.find('@') != std::string::npos)
-        return false;
-    url.portGiven = hasPort;
-    if (url.portGiven) {
-        unsigned long number = 0;
-        for (char c : port) {
-            if (c < '0' || c > '9' || (number = number * 10 + static_cast<unsigned long>(c - '0')) > 65535)
-                return false;
-        }
-        if (port.empty() || number == 0)
-            return false;
-        url.port = static_cast<uint16_t>(number);
-    }
-    error.clear();
-    return true;
-}
 
 Report Probe(const DoctorOptions& options, const CheckPasswords& passwords, const ProbeUrl& url,
              ProbeTransport& transport)

@@ -7,12 +7,8 @@
 #include "doctor/diagnosis.h"
 #include "doctor/options.h"
 #include "doctor/probe_transport.h"
+#include "doctor/probe_url.h"
 #include "doctor/report.h"
-
-#include <string>
-
-// False, with a message, for anything but https://host[:port]/path.
-bool ParseProbeUrl(const std::string& text, ProbeUrl& url, std::string& error);
 
 // Every step runs, even after one fails, unless no connection can be made.
 // The caller's password goes only to a server whose certificate verified.

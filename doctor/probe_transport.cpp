@@ -10,17 +10,17 @@ const std::string* HttpAnswer::Header(std::string_view name) const
     return nullptr;
 }
 
+bool KeepBody(HttpAnswer& answer, std::string_view bytes)
+{
+    size_t room = kLongestKeptBody - answer.body.size();
+    answer.body.append(bytes.substr(0, room));
+    return bytes.size() <= room;
+}
+
 bool TakeBody(const HttpRequest& request, HttpAnswer& answer, std::string_view bytes)
 {
     answer.bodyBytes += bytes.size();
-    bool more = true;
-    if (request.bodyReader) {
-        more = request.bodyReader->Take(bytes);
-    } else {
-        size_t room = kLongestKeptBody - answer.body.size();
-        more = bytes.size() <= room;
-        answer.body.append(bytes.substr(0, room));
-    }
+    bool more = request.bodyReader ? request.bodyReader->Take(bytes) : KeepBody(answer, bytes);
     answer.bodyCutOff = answer.bodyCutOff || !more;
     return more;
 }

@@ -106,6 +106,8 @@ public:
 // BodyReader or into the answer. False when no more should be read; the
 // answer is then marked cut off.
 bool TakeBody(const HttpRequest& request, HttpAnswer& answer, std::string_view bytes);
+// Into the answer's body, up to kLongestKeptBody; false past it.
+bool KeepBody(HttpAnswer& answer, std::string_view bytes);
 
 // The parts of an exchange, for the words of a deadline that passed.
 enum class ExchangePart { kConnecting, kHandshake, kHeaderBlock, kBody };

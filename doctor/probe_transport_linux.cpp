@@ -1,5 +1,7 @@
-// The probe's exchanges over Beast and OpenSSL. Every operation has a time
-// limit, so that a front that accepts and never answers cannot hang the probe.
+// The probe's exchanges over Beast and OpenSSL, one function per network
+// step. Every step runs against a deadline (probe_transport.h), and the
+// io_context itself is run no longer than the last of them, so that no
+// endpoint, whatever it sends or withholds, can hold the probe.
 #include "doctor/probe_transport.h"
 
 #include <boost/asio/co_spawn.hpp>
@@ -15,7 +17,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <chrono>
+#include <limits>
 
 namespace {
 
@@ -25,21 +27,26 @@ namespace http = beast::http;
 namespace ssl = asio::ssl;
 using asio::ip::tcp;
 using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
 
-constexpr auto kTimeout = std::chrono::seconds(15);
-constexpr uint64_t kLargestBody = uint64_t(1) << 30;
 // ALPN's wire format: each protocol name after its length.
 constexpr unsigned char kHttp2AndHttp11[] = "\x02h2\x08http/1.1";
 constexpr unsigned char kHttp11[] = "\x08http/1.1";
+// The body is read through a buffer of this size, never held whole.
+constexpr size_t kBodyPiece = 64 * 1024;
 
 struct Exchange {
     bool tls = false;
     bool verify = false;
     bool handshakeOnly = false;
     uint16_t port = 0;
-    const HttpRequest* request = nullptr;
+    HttpRequest request;
     HttpAnswer* answer = nullptr;
     TlsFacts* facts = nullptr;
+    Clock::time_point headDue;  // connected, shaken hands and the head read
+    Clock::time_point wholeDue; // the whole answer read
+    ExchangePart part = ExchangePart::kConnecting;
+    bool finished = false;
     Connection result = Connection::kFailed;
     std::string error;
 };
@@ -84,25 +91,37 @@ void ReadFacts(SSL* session, TlsFacts& facts)
     }
 }
 
-std::string Message(const error_code& ec)
+// Ends the exchange with this result.
+void Finish(Exchange& job, Connection result, std::string error)
 {
-    return ec.message();
+    job.result = result;
+    job.error = std::move(error);
+    job.finished = true;
 }
 
-// What became of a read that found no answer: nothing or no HTTP at all is
-// a port that does not speak this protocol.
-void FailedRead(Exchange& job, const error_code& ec, bool anythingRead)
+void TimedOut(Exchange& job)
 {
-    bool notHttp = !anythingRead || ec.category() == http::make_error_code(http::error::bad_version).category();
-    job.result = notHttp ? Connection::kNotHttp : Connection::kFailed;
-    job.error = Message(ec);
+    Finish(job, Connection::kTimedOut, DeadlinePassed(job.part, job.request, *job.answer));
+}
+
+// What became of a read that found no answer head: nothing, or no HTTP at
+// all, is a port that does not speak this protocol.
+void FailedHead(Exchange& job, const error_code& ec, bool anythingRead)
+{
+    if (ec == beast::error::timeout)
+        TimedOut(job);
+    else if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
+        Finish(job, Connection::kTooLong, HeaderBlockTooLong());
+    else if (!anythingRead || ec.category() == http::make_error_code(http::error::bad_version).category())
+        Finish(job, Connection::kNotHttp, ec.message());
+    else
+        Finish(job, Connection::kFailed, ec.message());
 }
 
 template <class Stream>
-asio::awaitable<void> Talk(Stream& stream, Exchange& job, const ProbeUrl& url)
+asio::awaitable<bool> SendRequest(Stream& stream, Exchange& job, const ProbeUrl& url)
 {
-    error_code ec;
-    const HttpRequest& request = *job.request;
+    const HttpRequest& request = job.request;
     http::request<http::string_body> message{http::string_to_verb(request.method), url.path, 11};
     message.set(http::field::host, HostHeader(url, job.port, job.tls));
     message.set(http::field::user_agent, "tessaline-doctor");
@@ -113,33 +132,81 @@ asio::awaitable<void> Talk(Stream& stream, Exchange& job, const ProbeUrl& url)
         message.body() = request.form;
     }
     message.prepare_payload();
-    beast::get_lowest_layer(stream).expires_after(kTimeout);
+    error_code ec;
+    beast::get_lowest_layer(stream).expires_at(job.headDue);
     co_await http::async_write(stream, message, asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) {
-        job.result = Connection::kFailed;
-        job.error = "sending the request: " + Message(ec);
-        co_return;
-    }
+    if (ec == beast::error::timeout)
+        TimedOut(job);
+    else if (ec)
+        Finish(job, Connection::kFailed, "sending the request: " + ec.message());
+    co_return !ec;
+}
 
-    beast::flat_buffer buffer;
-    http::response_parser<http::string_body> parser;
-    parser.body_limit(kLargestBody);
-    beast::get_lowest_layer(stream).expires_after(kTimeout);
-    co_await http::async_read(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+template <class Stream, class Parser>
+asio::awaitable<bool> ReadHead(Stream& stream, beast::flat_buffer& buffer, Parser& parser, Exchange& job)
+{
+    job.part = ExchangePart::kHeaderBlock;
+    error_code ec;
+    beast::get_lowest_layer(stream).expires_at(job.headDue);
+    co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
     if (ec) {
-        FailedRead(job, ec, buffer.size() > 0 || parser.got_some());
-        co_return;
+        FailedHead(job, ec, buffer.size() > 0 || parser.got_some());
+        co_return false;
     }
     HttpAnswer& answer = *job.answer;
     const auto& response = parser.get();
     answer.status = static_cast<int>(response.result_int());
     for (const auto& field : response)
         answer.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
-    answer.body = response.body();
-    job.result = Connection::kAnswered;
+    co_return true;
 }
 
-asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string& caFile)
+// Piece by piece into TakeBody, until the body ends or TakeBody has enough.
+template <class Stream, class Parser>
+asio::awaitable<void> ReadBody(Stream& stream, beast::flat_buffer& buffer, Parser& parser, Exchange& job)
+{
+    job.part = ExchangePart::kBody;
+    std::unique_ptr<char[]> piece(new char[kBodyPiece]);
+    beast::get_lowest_layer(stream).expires_at(job.wholeDue);
+    while (!parser.is_done()) {
+        parser.get().body().data = piece.get();
+        parser.get().body().size = kBodyPiece;
+        error_code ec;
+        co_await http::async_read(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+        if (ec == http::error::need_buffer)
+            ec = {};
+        size_t got = kBodyPiece - parser.get().body().size;
+        if (got > 0 && !TakeBody(job.request, *job.answer, {piece.get(), got}))
+            break;
+        if (ec == beast::error::timeout) {
+            TimedOut(job);
+            co_return;
+        }
+        if (ec) {
+            Finish(job, Connection::kFailed, "reading the answer's body: " + ec.message());
+            co_return;
+        }
+    }
+    Finish(job, Connection::kAnswered, "");
+}
+
+template <class Stream>
+asio::awaitable<void> Talk(Stream& stream, Exchange& job, const ProbeUrl& url)
+{
+    if (!co_await SendRequest(stream, job, url))
+        co_return;
+    // The buffer's own limit keeps an endless head from growing it.
+    beast::flat_buffer buffer(kLongestHeaderBlock + kBodyPiece);
+    http::response_parser<http::buffer_body> parser;
+    parser.header_limit(static_cast<std::uint32_t>(kLongestHeaderBlock));
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+    if (job.request.method == std::string_view("HEAD"))
+        parser.skip(true);
+    if (co_await ReadHead(stream, buffer, parser, job))
+        co_await ReadBody(stream, buffer, parser, job);
+}
+
+asio::awaitable<bool> Connect(beast::tcp_stream& stream, Exchange& job, const ProbeUrl& url)
 {
     auto executor = co_await asio::this_coro::executor;
     error_code ec;
@@ -147,23 +214,24 @@ asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string&
     auto endpoints = co_await resolver.async_resolve(url.host, std::to_string(job.port),
                                                      asio::redirect_error(asio::use_awaitable, ec));
     if (ec) {
-        job.error = "cannot find " + url.host + ": " + Message(ec);
-        co_return;
+        Finish(job, Connection::kFailed, "cannot find " + url.host + ": " + ec.message());
+        co_return false;
     }
-    beast::tcp_stream tcpStream(executor);
-    tcpStream.expires_after(kTimeout);
-    co_await tcpStream.async_connect(endpoints, asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) {
-        job.result = ec == asio::error::connection_refused ? Connection::kRefused : Connection::kFailed;
-        job.error = "cannot connect to " + url.host + " port " + std::to_string(job.port) + ": " + Message(ec);
-        co_return;
+    stream.expires_at(job.headDue);
+    co_await stream.async_connect(endpoints, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec == beast::error::timeout) {
+        TimedOut(job);
+    } else if (ec) {
+        Finish(job, ec == asio::error::connection_refused ? Connection::kRefused : Connection::kFailed,
+               "cannot connect to " + url.host + " port " + std::to_string(job.port) + ": " + ec.message());
     }
-    if (!job.tls) {
-        co_await Talk(tcpStream, job, url);
-        co_return;
-    }
+    co_return !ec;
+}
 
-    ssl::context context(ssl::context::tls_client);
+// The client's TLS context: the trust store or --ca-file when verifying.
+bool PrepareContext(ssl::context& context, Exchange& job, const std::string& caFile)
+{
+    error_code ec;
     if (job.verify) {
         context.set_verify_mode(ssl::verify_peer);
         if (caFile.empty())
@@ -171,9 +239,10 @@ asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string&
         else
             context.load_verify_file(caFile, ec);
         if (ec) {
-            job.error = (caFile.empty() ? std::string("cannot read the system's trust store")
-                                        : "cannot read " + caFile) + ": " + Message(ec);
-            co_return;
+            Finish(job, Connection::kFailed,
+                   (caFile.empty() ? std::string("cannot read the system's trust store") : "cannot read " + caFile) +
+                       ": " + ec.message());
+            return false;
         }
     } else {
         context.set_verify_mode(ssl::verify_none);
@@ -182,37 +251,57 @@ asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string&
         SSL_CTX_set_alpn_protos(context.native_handle(), kHttp2AndHttp11, sizeof kHttp2AndHttp11 - 1);
     else
         SSL_CTX_set_alpn_protos(context.native_handle(), kHttp11, sizeof kHttp11 - 1);
+    return true;
+}
 
-    beast::ssl_stream<beast::tcp_stream> stream(std::move(tcpStream), context);
+asio::awaitable<bool> Handshake(beast::ssl_stream<beast::tcp_stream>& stream, Exchange& job, const ProbeUrl& url)
+{
+    job.part = ExchangePart::kHandshake;
     SSL* session = stream.native_handle();
+    // The name the certificate must show: an address, or a host name, which
+    // also goes out as SNI.
     if (IsAddress(url.host)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session), url.host.c_str());
     } else {
         SSL_set_tlsext_host_name(session, url.host.c_str());
         SSL_set1_host(session, url.host.c_str());
     }
-    beast::get_lowest_layer(stream).expires_after(kTimeout);
+    error_code ec;
+    beast::get_lowest_layer(stream).expires_at(job.headDue);
     co_await stream.async_handshake(ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) {
-        long verdict = SSL_get_verify_result(session);
-        if (job.verify && verdict != X509_V_OK) {
-            job.result = Connection::kUntrusted;
-            job.error = X509_verify_cert_error_string(verdict);
-            if (!job.handshakeOnly)
-                job.error += "; nothing was sent";
-        } else {
-            job.result = ec == asio::error::eof ? Connection::kNotHttp : Connection::kFailed;
-            job.error = "TLS handshake: " + Message(ec);
-        }
-        co_return;
-    }
-    if (job.facts)
+    long verdict = SSL_get_verify_result(session);
+    if (ec == beast::error::timeout) {
+        TimedOut(job);
+    } else if (ec && job.verify && verdict != X509_V_OK) {
+        Finish(job, Connection::kUntrusted,
+               std::string(X509_verify_cert_error_string(verdict)) + (job.handshakeOnly ? "" : "; nothing was sent"));
+    } else if (ec) {
+        Finish(job, ec == asio::error::eof ? Connection::kNotHttp : Connection::kFailed, "TLS handshake: " + ec.message());
+    } else if (job.facts) {
         ReadFacts(session, *job.facts);
-    if (job.handshakeOnly) {
-        job.result = Connection::kAnswered;
+    }
+    co_return !ec;
+}
+
+asio::awaitable<void> Run(Exchange& job, const ProbeUrl& url, const std::string& caFile)
+{
+    beast::tcp_stream tcpStream(co_await asio::this_coro::executor);
+    if (!co_await Connect(tcpStream, job, url))
+        co_return;
+    if (!job.tls) {
+        co_await Talk(tcpStream, job, url);
         co_return;
     }
-    co_await Talk(stream, job, url);
+    ssl::context context(ssl::context::tls_client);
+    if (!PrepareContext(context, job, caFile))
+        co_return;
+    beast::ssl_stream<beast::tcp_stream> stream(std::move(tcpStream), context);
+    if (!co_await Handshake(stream, job, url))
+        co_return;
+    if (job.handshakeOnly)
+        Finish(job, Connection::kAnswered, "");
+    else
+        co_await Talk(stream, job, url);
 }
 
 class LinuxTransport : public ProbeTransport {
@@ -227,6 +316,8 @@ public:
         job.handshakeOnly = true;
         job.port = url_.port;
         job.facts = &facts;
+        HttpAnswer none;
+        job.answer = &none;
         return Perform(job, error);
     }
 
@@ -236,7 +327,7 @@ public:
         job.tls = true;
         job.verify = verify;
         job.port = url_.port;
-        job.request = &request;
+        job.request = request;
         job.answer = &answer;
         return Perform(job, error);
     }
@@ -245,7 +336,7 @@ public:
     {
         Exchange job;
         job.port = port;
-        job.request = &request;
+        job.request = request;
         job.answer = &answer;
         return Perform(job, error);
     }
@@ -253,18 +344,26 @@ public:
 private:
     Connection Perform(Exchange& job, std::string& error)
     {
-        asio::io_context context;
-        asio::co_spawn(context, Run(job, url_, caFile_), [&](const std::exception_ptr& failure) {
-            if (!failure)
-                return;
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::exception& e) {
-                job.result = Connection::kFailed;
-                job.error = e.what();
-            }
-        });
-        context.run();
+        Clock::time_point start = Clock::now();
+        job.headDue = start + kStepDeadline;
+        job.wholeDue = start + std::max(job.request.deadline, kStepDeadline);
+        {
+            asio::io_context context;
+            asio::co_spawn(context, Run(job, url_, caFile_), [&](const std::exception_ptr& failure) {
+                if (!failure)
+                    return;
+                try {
+                    std::rethrow_exception(failure);
+                } catch (const std::exception& e) {
+                    Finish(job, Connection::kFailed, e.what());
+                }
+            });
+            // A step that ignores its own expiry (the name lookup has none)
+            // is abandoned here, with the context.
+            context.run_until(job.wholeDue + std::chrono::seconds(1));
+        }
+        if (!job.finished)
+            TimedOut(job);
         error = job.error;
         return job.result;
     }

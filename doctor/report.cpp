@@ -133,9 +133,13 @@ std::string PlainText(const Report& report)
         std::string head = std::string(Mark(step.outcome)) + "  " + step.name + ": ";
         out += head + Indented(step.detail, 6) + '\n';
     }
-    if (!report.url.empty())
-        out += ExitStatus(report) == 0 ? "\nThe endpoint answers as the extension does.\n"
-                                       : "\nThe endpoint does NOT answer as the extension does.\n";
+    if (!report.url.empty() && ExitStatus(report) != 0)
+        out += "\nThe endpoint does NOT answer as the extension does.\n";
+    else if (!report.url.empty() && !report.probedFrom.empty())
+        out += "\nThe endpoint answers as the extension does to a request from the server itself; only a probe "
+               "from another machine shows what a remote caller gets.\n";
+    else if (!report.url.empty())
+        out += "\nThe endpoint answers as the extension does.\n";
     else if (!report.loads)
         out += "\nThe extension would NOT load.\n";
     else if (ExitStatus(report) != 0)
@@ -152,6 +156,7 @@ std::string Json(const Report& report)
         out += "{\"url\": ";
         AppendJsonString(out, report.url);
         out += ExitStatus(report) == 0 ? ", \"answers\": true" : ", \"answers\": false";
+        out += report.probedFrom.empty() ? ", \"fromServer\": false" : ", \"fromServer\": true";
     } else {
         out += report.loads ? "{\"loads\": true" : "{\"loads\": false";
     }

@@ -12,7 +12,7 @@ enum class Outcome { kOk, kWarning, kFailed };
 
 struct Step {
     std::string name;
-    Outcome outcome;
+    Outcome outcome = Outcome::kOk;
     std::string detail;
 };
 
@@ -30,8 +30,10 @@ struct Report {
     // Empty unless the check was asked for; one of kCheckResults.
     std::string caller;
     std::string auth;
-    // Set by --probe: the endpoint probed, instead of this machine's layout.
+    // Set by --probe: the endpoint probed, instead of this machine's layout,
+    // and this machine's address it resolved to, when it is this machine.
     std::string url;
+    std::string probedFrom;
 
     void Add(std::string name, Outcome outcome, std::string detail);
     // The step of this name, or nullptr.

@@ -21,11 +21,11 @@ bool RequestContext::IsHttps()
 void RequestContext::HandleRequest()
 {
     if (!IsHttps()) {
-        SendErrorPage("403 Forbidden", "HTTPS required");
+        SendErrorPage(kHttpsRequired);
         return;
     }
     if (!EqualsIgnoringAsciiCase(ecb_->lpszMethod ? ecb_->lpszMethod : "", "POST")) {
-        SendErrorPage("405 Method Not Allowed", "POST method required");
+        SendErrorPage(kPostRequired);
         return;
     }
     if (!AuthenticateCaller())
@@ -55,10 +55,10 @@ bool RequestContext::AuthenticateCaller()
 
     switch (CheckBasicCredentials(present ? credentials : nullptr)) {
     case CallerCheck::kNoCredentials:
-        SendErrorPage("401 Unauthorized", "Authentication required");
+        SendErrorPage(kAuthenticationRequired);
         return false;
     case CallerCheck::kRejected:
-        SendErrorPage("401 Unauthorized", "Invalid username or password");
+        SendErrorPage(kInvalidCredentials);
         return false;
     case CallerCheck::kAccepted:
         break;
@@ -89,13 +89,13 @@ bool RequestContext::ReadForm()
 {
     const DWORD total = ecb_->cbTotalBytes;
     if (!IsFormRequest(ecb_->lpszContentType, total)) {
-        SendErrorPage("400 Bad Request", "Invalid input");
+        SendErrorPage(kInvalidInput);
         return false;
     }
 
     WipedBuffer<char> body(total + 1);
     if (!ReadBody(body.get())) {
-        SendErrorPage("500 Internal Server Error", "Error reading posted data");
+        SendErrorPage(kPostedDataUnreadable);
         return false;
     }
     body.get()[total] = '\0';
@@ -103,7 +103,7 @@ bool RequestContext::ReadForm()
 
     command_ = SelectCommand(parameters_);
     if (command_ == kCommandNone) {
-        SendErrorPage("400 Bad Request", "Invalid command");
+        SendErrorPage(kInvalidCommand);
         return false;
     }
     return true;

@@ -4,13 +4,12 @@
 // function of request/ or commands/ that works on values.
 #pragma once
 
+#include "extension/fixed_answers.h"
 #include "platform/win32.h"
 #include "request/form.h"
 
 #include <span>
 #include <string_view>
-
-inline constexpr const char* kJsonContentType = "text/json; charset=UTF-8";
 
 class RequestContext {
 public:
@@ -23,6 +22,7 @@ public:
     // The body in pieces, sent one after the other, as one answer.
     void SendResponse(const char* status, const char* contentType, std::span<const std::string_view> body);
     void SendErrorPage(const char* status, const char* message);
+    void SendErrorPage(const ErrorPage& page) { SendErrorPage(page.status, page.message); }
     // The answer to anything that went wrong inside the extension itself.
     void SendInternalError();
     // The same, sent only when nothing has been sent yet.

@@ -55,10 +55,8 @@ using PageText = FixedText<512>;
 
 void WriteHeaderBlock(HeaderText& block, DWORD statusNumber, const char* contentType, uint64_t bodyLength)
 {
-    if (statusNumber == 405)
-        block << "Allow: POST\r\n";
-    if (statusNumber == 401)
-        block << "WWW-Authenticate: Basic realm=\"TessalineIntegration\"\r\n";
+    if (const StatusHeader* header = HeaderOfStatus(statusNumber))
+        block << header->name << ": " << header->value << "\r\n";
     block << "Content-Type: " << contentType << "\r\nContent-Length: " << bodyLength
           << "\r\nConnection: close\r\n\r\n";
 }
@@ -119,7 +117,7 @@ void RequestContext::SendErrorPage(const char* status, const char* message)
 
 void RequestContext::SendInternalError()
 {
-    SendErrorPage("500 Internal Server Error", "Internal server error");
+    SendErrorPage(kInternalError);
 }
 
 void RequestContext::SendInternalErrorIfUnanswered()

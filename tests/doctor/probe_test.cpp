@@ -23,9 +23,13 @@ public:
         out = facts;
         return Connection::kAnswered;
     }
+    // The body goes where a transport puts it: kept, or to the request's reader.
     Connection Https(const HttpRequest& request, bool, HttpAnswer& out, std::string&) override
     {
         out = answer(request);
+        std::string body = std::move(out.body);
+        out.body.clear();
+        TakeBody(request, out, body);
         return Connection::kAnswered;
     }
     Connection Http(uint16_t, const HttpRequest& request, HttpAnswer& out, std::string&) override
@@ -193,8 +197,7 @@ TEST(ListAnswerTest, HoldsTheBodyToItsSchema)
     struct Case {
         const char* body;
         const char* error; // nullptr when the body is good
-        long accounts, aliases;
-        size_t nonAscii;
+        long accounts, aliases, nonAscii;
     } cases[] = {
         {"[]\r\n", nullptr, 0, 0, 0},
         {R"([{"userName": "a@x", "fullName": "A \u00e9", "emailAddresses": ["a@x", "b@x", "b@x"]},)"
@@ -222,7 +225,7 @@ TEST(ListAnswerTest, HoldsTheBodyToItsSchema)
         }
         EXPECT_EQ(figures.accounts, c.accounts) << c.body;
         EXPECT_EQ(figures.aliases, c.aliases) << c.body;
-        EXPECT_EQ(figures.nonAsciiAddresses.size(), c.nonAscii) << c.body;
+        EXPECT_EQ(figures.nonAsciiAddresses, c.nonAscii) << c.body;
     }
     ListFigures figures;
     std::string error;
@@ -230,6 +233,58 @@ TEST(ListAnswerTest, HoldsTheBodyToItsSchema)
     std::string body = "[{\"userName\": \"" + longName + "\", \"fullName\": \"\", \"emailAddresses\": [\"" + longName + "\"]}]";
     EXPECT_FALSE(CheckListAnswer(body, figures, error));
     EXPECT_NE(error.find("longer than 76"), std::string::npos);
+}
+
+// The answer arrives in pieces cut anywhere, inside strings and escapes
+// too; the verdict, the figures and the error are the body's, whatever the cut.
+TEST(ListAnswerTest, JudgesABodyInPiecesAsWhole)
+{
+    const std::string bodies[] = {
+        R"( [{"userName": "a@x", "fullName": "A \u00e9\"", "emailAddresses": ["a@x", "b@x"]},)"
+        R"( {"emailAddresses": ["c@x"], "fullName": "", "userName": "c@x"}] )",
+        "[{\"userName\": \"j\xe9@x\", \"fullName\": \"\", \"emailAddresses\": [\"j\xe9@x\", \"k\xe9@x\"]}]",
+        R"([{"userName": "a@x", "fullName": "", "emailAddresses": ["a@x"]}, {"userName": "b@x", "id": 1}])",
+        R"([{"userName": "a@x", "fullName": "\q", "emailAddresses": ["a@x"]}])",
+        R"([{"userName": "a@x", "fullName": "", "emailAddresses": ["a@x"]})",
+    };
+    for (const std::string& body : bodies) {
+        ListFigures whole;
+        std::string wholeError;
+        bool wholeGood = CheckListAnswer(body, whole, wholeError);
+        for (size_t piece : {1, 2, 3, 7}) {
+            ListAnswerCheck check;
+            bool good = true;
+            for (size_t at = 0; at < body.size() && good; at += piece)
+                good = check.Take(std::string_view(body).substr(at, piece));
+            good = good && check.Finish();
+            EXPECT_EQ(good, wholeGood) << body << " in pieces of " << piece;
+            EXPECT_EQ(check.Error(), wholeError) << body << " in pieces of " << piece;
+            EXPECT_EQ(check.Figures().accounts, whole.accounts) << body;
+            EXPECT_EQ(check.Figures().nonAsciiExamples, whole.nonAsciiExamples) << body;
+        }
+    }
+}
+
+// An endless answer costs no more than its longest string: a string past
+// the limit, or ever more accounts, is judged without keeping them.
+TEST(ListAnswerTest, KeepsNoMoreThanTheAccountAtHand)
+{
+    ListAnswerCheck endlessString;
+    EXPECT_TRUE(endlessString.Take(R"([{"userName": ")"));
+    std::string run(1024, 'a');
+    bool going = true;
+    for (int i = 0; i < 8 && going; ++i)
+        going = endlessString.Take(run);
+    EXPECT_FALSE(going);
+    EXPECT_NE(endlessString.Error().find("a string longer than 4096 bytes"), std::string::npos) << endlessString.Error();
+
+    ListAnswerCheck manyExamples;
+    EXPECT_TRUE(manyExamples.Take("["));
+    std::string account = "{\"userName\": \"\xe9@x\", \"fullName\": \"\", \"emailAddresses\": [\"\xe9@x\"]},";
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_TRUE(manyExamples.Take(account));
+    EXPECT_EQ(manyExamples.Figures().nonAsciiAddresses, 1000);
+    EXPECT_EQ(manyExamples.Figures().nonAsciiExamples.size(), kNonAsciiExamples);
 }
 
 TEST(ProbeUrlTest, TakesOnlyHttpsUrls)

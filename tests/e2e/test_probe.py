@@ -246,9 +246,13 @@ class ProbeTest(unittest.TestCase):
                                       self.certificate, "--http-port", str(self.host.http_port),
                                       "--check-auth", "ann.lee@example.com", passwords=(ADMIN[1], "ann-pass"))
         self.assert_steps(report, {**HEALTHY, "plain-http": ("ok", "the extension's 403 page, \"HTTPS required\""),
-                                   "auth": ("ok", "ann.lee@example.com: {\"succeeded\": true}")})
+                                   "auth": ("ok", "ann.lee@example.com: {\"succeeded\": true}"),
+                                   "vantage": ("WARN", "the probe runs on the server itself")})
         self.assertEqual(status, 0, report)
-        self.assertTrue(report.endswith("\nThe endpoint answers as the extension does.\n"), report)
+        # A probe from the server proves no more than what a local request gets.
+        self.assertTrue(report.endswith("\nThe endpoint answers as the extension does to a request from the server "
+                                        "itself; only a probe from another machine shows what a remote caller "
+                                        "gets.\n"), report)
 
     def test_json_report(self):
         status, report, _ = run_probe(f"https://localhost:{self.host.https_port}{PATH}", "--ca-file",
@@ -259,7 +263,9 @@ class ProbeTest(unittest.TestCase):
         self.assertEqual(parsed["answers"], False)
         self.assertEqual((parsed["accounts"], parsed["aliases"], parsed["caller"], parsed["auth"]),
                          (6, 3, "ok", "failed"))
-        self.assertEqual([step["step"] for step in parsed["steps"] if not step["ok"]], ["auth"])
+        self.assertEqual([step["step"] for step in parsed["steps"] if not step["ok"] and "warning" not in step],
+                         ["auth"])
+        self.assertEqual(parsed["fromServer"], True)
 
     def test_wrong_caller_password(self):
         status, report, _ = run_probe(f"https://localhost:{self.host.https_port}{PATH}", "--ca-file",
@@ -304,7 +310,7 @@ class ProbeTest(unittest.TestCase):
 
     def test_nothing_listening(self):
         status, report, _ = run_probe(f"https://127.0.0.1:{free_port()}{PATH}", "--ca-file", self.certificate)
-        self.assertEqual(list(steps(report)), ["tls", "plain-http"], report)
+        self.assertEqual(list(steps(report)), ["vantage", "tls", "plain-http"], report)
         self.assert_steps(report, {"tls": ("FAIL", "cannot connect to 127.0.0.1"),
                                    "plain-http": ("ok", "connection refused")})
         self.assertEqual(status, 1)
@@ -312,11 +318,26 @@ class ProbeTest(unittest.TestCase):
     def test_usage_errors(self):
         for arguments in (["--probe", "http://localhost/x"], ["--probe", f"https://localhost{PATH}"],
                           ["--caller", ADMIN[0]], ["--probe", "https://user@localhost/", "--caller", ADMIN[0]],
-                          ["--ca-file", self.certificate]):
+                          ["--ca-file", self.certificate],
+                          # Not to be sent on the wire as written.
+                          ["--probe", f"https://localhost{PATH}\r\nX-Injected: 1", "--caller", ADMIN[0]],
+                          ["--probe", f"https://localhost/caf\u00e9.dll", "--caller", ADMIN[0]]):
             with self.subTest(arguments=arguments):
                 status, report, errors = run_doctor(arguments, ["x"])
                 self.assertEqual(status, 2, errors)
                 self.assertEqual(report, "")
+
+    def test_ca_file_that_is_no_file(self):
+        if RUNNER:
+            self.skipTest("a FIFO is a Linux file")
+        # Read, a FIFO would wait for a writer that never comes.
+        with tempfile.TemporaryDirectory(prefix="probe-fifo-") as directory:
+            fifo = os.path.join(directory, "authority.pem")
+            os.mkfifo(fifo)
+            status, report, errors = run_doctor(["--probe", f"https://localhost:{self.host.https_port}{PATH}",
+                                                 "--caller", ADMIN[0], "--ca-file", fifo], ["x"])
+        self.assertEqual((status, report), (2, ""), errors)
+        self.assertIn("is not a regular file", errors)
 
     def test_guide_examples(self):
         """docs/iis.md's --probe command lines, its placeholders given this host's values."""

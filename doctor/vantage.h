@@ -1,0 +1,11 @@
+// Where the probe runs from, seen from the server: IIS answers a request
+// from its own machine apart from a remote one (its detailed error pages are
+// local-only by default), so a probe run on the server proves nothing of what
+// a remote caller gets.
+#pragma once
+
+#include <string>
+
+// An address of `host` that is this machine's own, loopback included, or
+// empty when none is (or the name cannot be looked up here).
+std::string AddressOfThisMachine(const std::string& host);
