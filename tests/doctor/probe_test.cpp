@@ -287,6 +287,17 @@ TEST(ListAnswerTest, KeepsNoMoreThanTheAccountAtHand)
     EXPECT_EQ(manyExamples.Figures().nonAsciiExamples.size(), kNonAsciiExamples);
 }
 
+// --help states the limits that the transports and the list check keep.
+TEST(ProbeTest, HelpStatesItsLimits)
+{
+    std::string help = kDoctorHelp;
+    for (const std::string& limit : {"within " + std::to_string(kStepDeadline.count()) + " s",
+                                     "list: " + std::to_string(kListDeadline.count()) + " s",
+                                     "up to " + std::to_string(kLongestKeptBody / 1024) + " KiB",
+                                     "up to " + std::to_string(kLongestListAnswer >> 30) + " GiB"})
+        EXPECT_NE(help.find(limit), std::string::npos) << limit;
+}
+
 TEST(ProbeUrlTest, TakesOnlyHttpsUrls)
 {
     struct Case {
@@ -308,6 +319,12 @@ TEST(ProbeUrlTest, TakesOnlyHttpsUrls)
         {"https://mail.example.com:65536/x.dll", false},
         {"https://mail.example.com:/x.dll", false},
         {"https://[::1/x.dll", false},
+        {"https://mail.example.com/x.dll\r\nX: y", false},
+        {"https://mail.example.com/a b.dll", false},
+        {"https://mail.example.com/caf\xc3\xa9.dll", false},
+        {"https://mail.example.com/x.dll?%zz", false},
+        {"https://mail example.com/x.dll", false},
+        {"https://mail.example.com/caf%C3%A9.dll?a=1&b=%20", true, "mail.example.com", 443, false, "/caf%C3%A9.dll?a=1&b=%20"},
     };
     for (const Case& c : cases) {
         ProbeUrl url;
