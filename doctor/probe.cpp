@@ -437,8 +437,8 @@ private:
         }
         ListAnswerCheck& check = body.Check();
         if (body.TooLong())
-            return {Failed("list", "the answer went on past " + std::to_string(kLongestListAnswer >> 20) +
-                                       " MiB, more than any list of accounts, and was read no further")};
+            return {Failed("list", "the answer went on past " + std::to_string(kLongestListAnswer >> 30) +
+                                       " GiB, more than any list of accounts, and was read no further")};
         if (!check.Error().empty() || (connection == Connection::kAnswered && !check.Finish()))
             return {Failed("list", "the body does not match the AccountList schema: " + check.Error())};
         if (connection != Connection::kAnswered)

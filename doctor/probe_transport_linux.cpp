@@ -200,8 +200,6 @@ asio::awaitable<void> Talk(Stream& stream, Exchange& job, const ProbeUrl& url)
     http::response_parser<http::buffer_body> parser;
     parser.header_limit(static_cast<std::uint32_t>(kLongestHeaderBlock));
     parser.body_limit(std::numeric_limits<std::uint64_t>::max());
-    if (job.request.method == std::string_view("HEAD"))
-        parser.skip(true);
     if (co_await ReadHead(stream, buffer, parser, job))
         co_await ReadBody(stream, buffer, parser, job);
 }
