@@ -25,10 +25,10 @@ constexpr std::chrono::seconds kStepDeadline{15};
 // list's answer grows with the accounts (116 MB for a million of them).
 constexpr std::chrono::seconds kListDeadline{120};
 // The status line and the header fields together.
-constexpr size_t kLongestHeaderBlock = 64 * 1024;
+constexpr size_t kLongestHeaderBlock = size_t{64} * 1024;
 // The extension's pages and auth's answers are a few hundred bytes; IIS's
 // detailed pages a few KiB.
-constexpr size_t kLongestKeptBody = 64 * 1024;
+constexpr size_t kLongestKeptBody = size_t{64} * 1024;
 
 struct ProbeUrl {
     std::string host;      // a name, or an address without brackets

@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned char kHttp2AndHttp11[] = "\x02h2\x08http/1.1";
 constexpr unsigned char kHttp11[] = "\x08http/1.1";
 // The body is read through a buffer of this size, never held whole.
-constexpr size_t kBodyPiece = 64 * 1024;
+constexpr size_t kBodyPiece = size_t{64} * 1024;
 
 struct Exchange {
     bool tls = false;
@@ -206,9 +206,8 @@ asio::awaitable<void> Talk(Stream& stream, Exchange& job, const ProbeUrl& url)
 
 asio::awaitable<bool> Connect(beast::tcp_stream& stream, Exchange& job, const ProbeUrl& url)
 {
-    auto executor = co_await asio::this_coro::executor;
     error_code ec;
-    tcp::resolver resolver(executor);
+    tcp::resolver resolver(stream.get_executor());
     auto endpoints = co_await resolver.async_resolve(url.host, std::to_string(job.port),
                                                      asio::redirect_error(asio::use_awaitable, ec));
     if (ec) {
