@@ -11,6 +11,8 @@
 #include <string_view>
 
 inline constexpr const char* kJsonContentType = "text/json; charset=UTF-8";
+// The challenge of every 401 the extension sends.
+inline constexpr const char* kBasicChallenge = "Basic realm=\"TessalineIntegration\"";
 
 class RequestContext {
 public:

@@ -58,7 +58,7 @@ void WriteHeaderBlock(HeaderText& block, DWORD statusNumber, const char* content
     if (statusNumber == 405)
         block << "Allow: POST\r\n";
     if (statusNumber == 401)
-        block << "WWW-Authenticate: Basic realm=\"TessalineIntegration\"\r\n";
+        block << "WWW-Authenticate: " << kBasicChallenge << "\r\n";
     block << "Content-Type: " << contentType << "\r\nContent-Length: " << bodyLength
           << "\r\nConnection: close\r\n\r\n";
 }
