@@ -62,7 +62,7 @@ constexpr IisAnswer kAnswers[] = {
     {503, 2, "", "more requests at once than the concurrent request limit appConcurrentRequestLimit", "section 15", kStatusCodes},
     {503, 3, "", "ASP.NET's queue is full: ASP.NET, not the extension's handler, took the request", "section 7", kStatusCodes},
     {503, 4, "", "FastCGI's queue is full: FastCGI, not the extension's handler, took the request", "section 7", kStatusCodes},
-    {503, -1, "", "HTTP.sys answered before IIS: the pool's request queue is full, or no worker process could start (a stopped pool, Rapid-Fail Protection)", "section 15", kPoolFailure},
+    {503, -1, "", "HTTP.sys answered before IIS: the pool's request queue is full, or no worker process could be started, as when Rapid-Fail Protection disabled the pool", "section 15", kPoolFailure},
 };
 
 // Every value of a header that may come more than once.
