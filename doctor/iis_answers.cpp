@@ -139,19 +139,26 @@ std::string Candidates(const std::vector<const IisAnswer*>& rows)
     return text;
 }
 
-std::vector<const IisAnswer*> RowsOf(int status, bool anySubStatus, int subStatus)
+std::vector<const IisAnswer*> RowsOf(int status)
 {
     std::vector<const IisAnswer*> rows;
     for (const IisAnswer& row : kAnswers)
-        if (row.status == status && (anySubStatus || row.subStatus == subStatus))
+        if (row.status == status)
             rows.push_back(&row);
+    return rows;
+}
+
+std::vector<const IisAnswer*> RowsOf(int status, int subStatus)
+{
+    std::vector<const IisAnswer*> rows = RowsOf(status);
+    std::erase_if(rows, [subStatus](const IisAnswer* row) { return row->subStatus != subStatus; });
     return rows;
 }
 
 // The rows of the status and sub-status the page shows, narrowed by its error code.
 std::string CauseShown(const HttpAnswer& answer, const IisPage& page)
 {
-    std::vector<const IisAnswer*> rows = RowsOf(answer.status, false, page.subStatus);
+    std::vector<const IisAnswer*> rows = RowsOf(answer.status, page.subStatus);
     std::string shown = StatusText(answer);
     if (rows.empty())
         return "IIS's " + shown + ", which the doctor's table of IIS's answers does not hold: " + std::string(kStatusCodes);
@@ -174,7 +181,7 @@ std::string CauseShown(const HttpAnswer& answer, const IisPage& page)
 // other machines get by default, show the status alone.
 std::string CauseAmong(int status)
 {
-    std::vector<const IisAnswer*> rows = RowsOf(status, true, 0);
+    std::vector<const IisAnswer*> rows = RowsOf(status);
     return "the page names no sub-status, as IIS's pages to other machines do (its detailed page on the server "
            "names which); the candidates: " +
            Candidates(rows);
@@ -282,7 +289,7 @@ std::string CauseOf(const HttpAnswer& answer)
     }
     if (page.subStatus >= 0)
         return CauseShown(answer, page);
-    if (!RowsOf(answer.status, true, 0).empty())
+    if (!RowsOf(answer.status).empty())
         return CauseAmong(answer.status);
     if (answer.status >= 200 && answer.status < 300)
         return "something other than the extension answers (section 7)";
