@@ -1,6 +1,7 @@
 #include "doctor/probe.h"
 
 #include "doctor/extension_answers.h"
+#include "doctor/iis_answers.h"
 #include "doctor/list_answer.h"
 #include "doctor/request_encoding.h"
 #include "doctor/vantage.h"
@@ -16,83 +17,6 @@ namespace {
 constexpr char kPassThrough[] =
     "IIS replaces the extension's error answers with its own pages: set httpErrors existingResponse=\"PassThrough\" "
     "(section 11 of docs/iis.md)";
-
-// Every value of a header that may come more than once.
-std::string AllValues(const HttpAnswer& answer, std::string_view name)
-{
-    std::string values;
-    for (const auto& [field, value] : answer.headers)
-        if (EqualsIgnoringAsciiCase(field, name))
-            values += (values.empty() ? "" : ", ") + value;
-    return values;
-}
-
-// IIS's sub-status, when its page names one ("HTTP Error 404.3", "404.2 - Not Found").
-int SubStatus(const HttpAnswer& answer)
-{
-    std::string code = std::to_string(answer.status) + ".";
-    for (size_t at = answer.body.find(code); at != std::string::npos; at = answer.body.find(code, at + 1)) {
-        size_t digits = at + code.size();
-        if ((at > 0 && isdigit(static_cast<unsigned char>(answer.body[at - 1]))) || digits >= answer.body.size() ||
-            !isdigit(static_cast<unsigned char>(answer.body[digits])))
-            continue;
-        return static_cast<int>(strtol(answer.body.c_str() + digits, nullptr, 10));
-    }
-    return -1;
-}
-
-std::string StatusText(const HttpAnswer& answer)
-{
-    int sub = SubStatus(answer);
-    return std::to_string(answer.status) + (sub >= 0 ? "." + std::to_string(sub) : "");
-}
-
-// The likely cause of an answer that is not the extension's, by what IIS
-// answers when a step of docs/iis.md is missing.
-std::string CauseOf(const HttpAnswer& answer)
-{
-    int sub = SubStatus(answer);
-    switch (answer.status) {
-    case 401:
-        if (sub == 2)
-            return "Anonymous authentication is off (section 9)";
-        if (sub == 3)
-            return "the file rights deny the request's account (sections 9 and 10)";
-        return "IIS authentication answers, not the extension (WWW-Authenticate: " +
-               (AllValues(answer, "WWW-Authenticate").empty() ? std::string("none") : AllValues(answer, "WWW-Authenticate")) +
-               "): Basic or Windows authentication is on; only Anonymous may be (section 9)";
-    case 403:
-        if (sub == 1)
-            return "Execute is missing from the handler's access policy (section 7)";
-        if (sub == 4)
-            return "Require SSL refused a request over plain HTTP (section 8)";
-        if (sub >= 501 && sub <= 503)
-            return "a dynamic or static IP restriction refused this address (section 14)";
-        return "the web server forbids the request (sections 7 and 14)";
-    case 404:
-        if (sub == 2)
-            return "ISAPI and CGI Restrictions do not allow the DLL, or name another path (section 6)";
-        if (sub == 3 || sub == 4)
-            return "no handler mapping takes the request (section 7)";
-        if (sub == 13)
-            return "the body is over the request limit (section 14)";
-        return "the URL reaches no handler: check the path, the application and the handler mapping (sections 5 and 7)";
-    case 405:
-        return "the web server refuses the method itself: the handler mapping's verbs (section 7)";
-    case 500:
-        if (sub == 19)
-            return "a locked section was written to a web.config (section 12)";
-        if (sub == 21)
-            return "the module is not recognised: the ISAPI Extensions role service is missing (section 3)";
-        return "the extension did not load or failed: run tessaline-doctor on the server (sections 2 and 15)";
-    case 503:
-        return "the application pool is stopped (section 15)";
-    default:
-        if (answer.status >= 200 && answer.status < 300)
-            return "something other than the extension answers (section 7)";
-        return "an answer that is not the extension's (section 15)";
-    }
-}
 
 // The extension's pages that the steps expect, made once.
 struct Pages {
@@ -303,12 +227,16 @@ private:
         if (Compare(answer, pages_.httpsRequired) == PageMatch::kSame)
             return Ok("plain-http", where + Describe(pages_.httpsRequired) +
                                         ": Require SSL is off, the extension refuses plain HTTP itself");
-        if (answer.status == 403 && SubStatus(answer) == 4)
+        if (answer.status == 403 && ReadIisPage(answer).subStatus == 4)
             return Ok("plain-http", where + "IIS's 403.4: Require SSL is on");
-        if (answer.status == 200 || answer.status == 401)
+        bool extensionsChallenge = answer.status == 401 && HeaderOr(answer, "WWW-Authenticate") == kBasicChallenge;
+        if (answer.status == 200 || extensionsChallenge)
             return Failed("plain-http", where + "answered " + std::to_string(answer.status) +
                                             ": the extension is reached over plain HTTP, where credentials travel "
                                             "readable: TLS must end at IIS, and Require SSL be on (section 8)");
+        if (answer.status == 401)
+            return Failed("plain-http", where + "answered 401, not with the extension's challenge: " + CauseOf(answer) +
+                                            "; plain HTTP is answered, not refused: Require SSL must be on (section 8)");
         return Ok("plain-http", where + "answered " + StatusText(answer) + ", not the extension");
     }
 

@@ -24,9 +24,12 @@ struct StatusHeader {
     const char* value;
 };
 
+// The challenge of every 401 the extension sends.
+inline constexpr char kBasicChallenge[] = "Basic realm=\"TessalineIntegration\"";
+
 inline constexpr StatusHeader kStatusHeaders[] = {
     {405, "Allow", "POST"},
-    {401, "WWW-Authenticate", "Basic realm=\"TessalineIntegration\""},
+    {401, "WWW-Authenticate", kBasicChallenge},
 };
 
 // The header of this status, or nullptr.

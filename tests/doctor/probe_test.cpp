@@ -70,20 +70,22 @@ TEST(ProbeTest, NamesTheCauseOfIisPages)
         HttpAnswer answer;
         const char* cause;
     } cases[] = {
-        {Page(404, "<h3>HTTP Error 404.2 - Not Found</h3>"), "404.2 instead of the extension's 405 page, \"POST method required\", with Allow: POST: ISAPI and CGI Restrictions do not allow the DLL, or name another path (section 6)"},
-        {Page(404, "<h3>HTTP Error 404.3 - Not Found</h3>"), "no handler mapping takes the request (section 7)"},
-        {Page(404, "<h3>HTTP Error 404.4 - Not Found</h3>"), "no handler mapping takes the request (section 7)"},
-        {Page(404, "404 - File or directory not found."), "404 instead of"},
-        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3>Error Code 0x80070021"), "a locked section was written to a web.config (section 12)"},
-        {Page(500, "<h3>HTTP Error 500.21 - Internal Server Error</h3>"), "the ISAPI Extensions role service is missing (section 3)"},
-        {Page(500, "<h3>HTTP Error 500.0 - Internal Server Error</h3>"), "run tessaline-doctor on the server"},
-        {Page(401, "401.2", {{"WWW-Authenticate", "Negotiate"}, {"WWW-Authenticate", "NTLM"}}), "Anonymous authentication is off (section 9)"},
-        {Page(401, "Unauthorized", {{"WWW-Authenticate", "Negotiate"}, {"WWW-Authenticate", "NTLM"}}), "(WWW-Authenticate: Negotiate, NTLM): Basic or Windows authentication is on"},
-        {Page(401, "Unauthorized", {{"WWW-Authenticate", "Basic realm=\"mail.example.com\""}}), "(WWW-Authenticate: Basic realm=\"mail.example.com\")"},
-        {Page(403, "<h3>HTTP Error 403.1 - Forbidden</h3>"), "Execute is missing from the handler's access policy (section 7)"},
-        {Page(403, "403.503"), "a dynamic or static IP restriction refused this address (section 14)"},
-        {Page(503, "Service Unavailable"), "the application pool is stopped (section 15)"},
-        {Page(405, "The page cannot be displayed", {{"Allow", "GET, HEAD"}}), "the web server refuses the method itself: the handler mapping's verbs (section 7)"},
+        {Page(404, "<h3>HTTP Error 404.2 - Not Found</h3>"), "404.2 instead of the extension's 405 page, \"POST method required\", with Allow: POST: ISAPI and CGI Restrictions do not allow the DLL, or name another path than the handler's (section 6)"},
+        {Page(404, "<h3>HTTP Error 404.3 - Not Found</h3>"), ": no handler mapping takes the request, so the static file handler refused its type"},
+        {Page(404, "<h3>HTTP Error 404.4 - Not Found</h3>"), ": no handler mapping takes the request's file name extension (section 7)"},
+        {Page(404, "404 - File or directory not found."), "404 instead of the extension's 405 page, \"POST method required\", with Allow: POST: the page names no sub-status, as IIS's pages to other machines do (its detailed page on the server names which); the candidates: 404.0: "},
+        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3>Error Code 0x80070021"), "500.19 with error code 0x80070021 instead of the extension's 405 page, \"POST method required\", with Allow: POST: a section locked at a higher level is set in a web.config"},
+        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3>Error Code 0x8007000d"), ": a configuration file holds a malformed element, or one of a module that is not installed (section 12)"},
+        {Page(500, "<h3>HTTP Error 500.21 - Internal Server Error</h3>"), ": the handler's module is not recognised: modules must be IsapiModule, which the ISAPI Extensions role service installs (sections 3 and 7)"},
+        {Page(500, "<h3>HTTP Error 500.0 - Internal Server Error</h3>"), ": a module or ISAPI error: the extension did not load, or failed; tessaline-doctor on the server names the step (sections 2 and 15)"},
+        {Page(401, "401.2", {{"WWW-Authenticate", "Negotiate"}, {"WWW-Authenticate", "NTLM"}}), ": the server's authentication settings refuse the request: Anonymous authentication must be on (section 9)"},
+        {Page(401, "Unauthorized", {{"WWW-Authenticate", "Negotiate"}, {"WWW-Authenticate", "NTLM"}}), "401 instead of the extension's 405 page, \"POST method required\", with Allow: POST: Windows authentication asks for credentials (WWW-Authenticate: Negotiate, NTLM): it is on; only Anonymous may be (section 9)"},
+        {Page(401, "Unauthorized", {{"WWW-Authenticate", "Basic realm=\"mail.example.com\""}}), ": IIS's Basic authentication asks for credentials (WWW-Authenticate: Basic realm=\"mail.example.com\")"},
+        {Page(403, "<h3>HTTP Error 403.1 - Forbidden</h3>"), ": Execute access is not granted: Execute is missing from the handler access policy (section 7)"},
+        {Page(403, "403.503"), ": this address is in the IP restrictions' deny list (section 14)"},
+        {Page(503, "Service Unavailable"), "503 instead of the extension's 405 page, \"POST method required\", with Allow: POST: the page names no sub-status, as IIS's pages to other machines do (its detailed page on the server names which); the candidates: 503.0: the application pool is stopped"},
+        {Page(405, "The page cannot be displayed", {{"Allow", "GET, HEAD"}}), "; the candidates: 405.0: the handler mapping does not take this verb: it must take every verb (*) (section 7)"},
+        {Page(302, "", {{"Location", "https://mail.example.com/login"}}), "302 instead of the extension's 405 page, \"POST method required\", with Allow: POST: a redirect, which the extension never sends, to https://mail.example.com/login: "},
     };
     for (const Case& c : cases) {
         PlayedFront front;
@@ -108,7 +110,9 @@ TEST(ProbeTest, NamesWhatPlainHttpReaches)
         {Connection::kRefused, {}, Outcome::kOk, "connection refused: nothing serves plain HTTP there"},
         {Connection::kNotHttp, {}, Outcome::kOk, "the port speaks only TLS"},
         {Connection::kAnswered, Page(403, "<h3>HTTP Error 403.4 - Forbidden</h3>"), Outcome::kOk, "IIS's 403.4: Require SSL is on"},
-        {Connection::kAnswered, Page(401, "x"), Outcome::kFailed, "answered 401: the extension is reached over plain HTTP"},
+        {Connection::kAnswered, Page(401, "x", {{"WWW-Authenticate", "Basic realm=\"TessalineIntegration\""}}), Outcome::kFailed, "answered 401: the extension is reached over plain HTTP"},
+        {Connection::kAnswered, Page(401, "x", {{"WWW-Authenticate", "Negotiate"}}), Outcome::kFailed, "answered 401, not with the extension's challenge: Windows authentication asks for credentials (WWW-Authenticate: Negotiate): it is on; only Anonymous may be (section 9); plain HTTP is answered, not refused: Require SSL must be on (section 8)"},
+        {Connection::kAnswered, Page(401, "x"), Outcome::kFailed, "answered 401, not with the extension's challenge: a 401 with no WWW-Authenticate, so not the extension's"},
         {Connection::kAnswered, Page(200, "[]"), Outcome::kFailed, "answered 200: the extension is reached over plain HTTP"},
         {Connection::kAnswered, Page(301, ""), Outcome::kOk, "answered 301, not the extension"},
     };
@@ -155,8 +159,8 @@ TEST(ProbeTest, CommandsAnsweredWithout200)
         const char* detail;
     } cases[] = {
         {extensions500, "the extension's 500 page, \"Internal server error\": the command cannot run on the server"},
-        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3>"),
-         "500.19 instead of 200: a locked section was written to a web.config (section 12)"},
+        {Page(500, "<h3>HTTP Error 500.19 - Internal Server Error</h3><th>Error Code</th><td>0x80070021</td>"),
+         "500.19 with error code 0x80070021 instead of 200: a section locked at a higher level is set in a web.config"},
     };
     for (const Case& c : cases) {
         PlayedFront front;

@@ -204,17 +204,18 @@ PASS_THROUGH = "IIS replaces the extension's error answers with its own pages: "
 FRONTS = [
     ("answers GET itself", f"if ($request_method = GET) {{ return 404 '{IIS_404_3}'; }}", False,
      {"get": ("FAIL", "404.3 instead of the extension's 405 page, \"POST method required\", with Allow: POST: "
-                      "no handler mapping takes the request (section 7)")}),
+                      "no handler mapping takes the request, so the static file handler refused its type")}),
     ("replaces error bodies", "proxy_intercept_errors on; error_page 400 401 405 /replaced.html;", False,
      {"get": ("FAIL", "405 without the extension's page or its Allow: POST, while the other steps show that "
                       + PASS_THROUGH),
       "post-anonymous": ("FAIL", "401 as the extension answers, but not its page: " + PASS_THROUGH),
       "invalid-command": ("FAIL", "400 as the extension answers, but not its page: " + PASS_THROUGH)}),
     ("asks for Basic authentication", 'auth_basic "Front door"; auth_basic_user_file htpasswd;', False,
-     {"get": ("FAIL", "WWW-Authenticate: Basic realm=\"Front door\"): Basic or Windows authentication is on"),
-      "post-anonymous": ("FAIL", "IIS authentication answers, not the extension"),
-      "invalid-command": ("FAIL", "IIS authentication answers, not the extension"),
-      "list": ("FAIL", "IIS authentication answers, not the extension")}),
+     {"get": ("FAIL", "IIS's Basic authentication asks for credentials (WWW-Authenticate: Basic realm=\"Front door\"): "
+                      "it is on; only Anonymous may be (section 9)"),
+      "post-anonymous": ("FAIL", "IIS's Basic authentication asks for credentials"),
+      "invalid-command": ("FAIL", "IIS's Basic authentication asks for credentials"),
+      "list": ("FAIL", "IIS's Basic authentication asks for credentials")}),
     ("serves plain HTTP", "", True,
      {"plain-http": ("FAIL", ": answered 401: the extension is reached over plain HTTP")}),
 ]
