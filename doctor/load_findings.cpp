@@ -112,9 +112,9 @@ LoadFindings FindWhatLoadingSees()
     LoadFindings findings;
     findings.registryDescription = RegistryDescription();
     findings.registryFile = RegistryFilePath();
-    if (!findings.registryFile.empty()) {
+    if (findings.registryFile && !findings.registryFile->empty()) {
         // A device or a pipe in the registry file's place would never finish reading.
-        findings.registryFound = Examine(findings.registryFile);
+        findings.registryFound = Examine(*findings.registryFile);
         if (!IsFileOrMissing(findings.registryFound))
             return findings;
     }

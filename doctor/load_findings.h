@@ -49,10 +49,10 @@ struct SettingsFileFinding {
 };
 
 struct LoadFindings {
-    // Where the registry is a file (Linux): its path, and what is there. A
-    // registry file that is no file the extension can read stops the doctor
-    // before loading.
-    std::string registryFile;
+    // Where the registry is a file (Linux): its path, empty when none is
+    // named, and what is there. A registry file that is no file the
+    // extension can read stops the doctor before loading.
+    std::optional<std::string> registryFile;
     FileFound registryFound{FileKind::kMissing, ""};
     std::string registryDescription;
     // Each step's finding is there when the step ran.

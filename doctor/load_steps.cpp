@@ -23,7 +23,7 @@ Step ValueNotReadStep(const char* name, const ServerValueFinding& value)
 Step RegistryFileStep(const LoadFindings& load)
 {
     return Fail("registry", "the registry file " +
-                                WhatFollows(load.registryFile, load.registryFound,
+                                WhatFollows(*load.registryFile, load.registryFound,
                                             "it finds no key, and refuses to load") +
                                 "\n" + load.registryDescription);
 }

@@ -2,13 +2,14 @@
 // steps; one implementation per system (system_windows.cpp, system_linux.cpp).
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Where the mail server's key is read from, for the report.
 std::string RegistryDescription();
-// The file the registry is read from, or empty where the registry is no
-// file (Windows).
-std::string RegistryFilePath();
+// The file the registry is read from: empty when none is named (Linux),
+// nothing where the registry is no file (Windows).
+std::optional<std::string> RegistryFilePath();
 // Where the key was found when it is missing from the registry the extension
 // reads but present in the 32-bit view, where a 32-bit mail server keeps it;
 // empty otherwise.

@@ -1,5 +1,7 @@
 #include "doctor/system.h"
 
+#include "platform/linux/registry_file.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -17,12 +19,9 @@
 
 namespace {
 
-constexpr char kDefaultRegistryFile[] = "/etc/velmora/registry.reg";
-
-std::string RegistryFile()
+RegistryFileLocation RegistryFile()
 {
-    const char* variable = getenv("VELMORA_REGISTRY_FILE");
-    return variable && *variable ? variable : kDefaultRegistryFile;
+    return LocateRegistryFile(getenv(kRegistryFileVariable));
 }
 
 bool InGroupOf(const passwd& user, gid_t group)
@@ -166,18 +165,15 @@ private:
 
 std::string RegistryDescription()
 {
-    const char* variable = getenv("VELMORA_REGISTRY_FILE");
-    std::string text = "registry file " + RegistryFile();
-    text += variable ? std::string(" (VELMORA_REGISTRY_FILE=") + variable + ")"
-                     : " (VELMORA_REGISTRY_FILE not set: the default)";
-    if (Examine(RegistryFile()).kind == FileKind::kMissing)
-        text += "; the file does not exist";
-    return text;
+    RegistryFileLocation registry = RegistryFile();
+    if (!registry.path.empty() && Examine(registry.path).kind == FileKind::kMissing)
+        return registry.description + "; the file does not exist";
+    return registry.description;
 }
 
-std::string RegistryFilePath()
+std::optional<std::string> RegistryFilePath()
 {
-    return RegistryFile();
+    return RegistryFile().path;
 }
 
 std::string ServerKeyIn32BitView()

@@ -180,9 +180,9 @@ std::string RegistryDescription()
     return std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " in the 64-bit registry view";
 }
 
-std::string RegistryFilePath()
+std::optional<std::string> RegistryFilePath()
 {
-    return "";
+    return std::nullopt;
 }
 
 std::string ServerKeyIn32BitView()

@@ -1,5 +1,5 @@
-// The registry, read from a registry-editor file (VELMORA_REGISTRY_FILE,
-// default /etc/velmora/registry.reg). Read-only.
+// The registry, read from a registry-editor file (registry_file.h says
+// which). Read-only.
 #pragma once
 
 #include "platform/linux/win32_types.h"

@@ -525,6 +525,27 @@ TEST(DoctorJson, EscapesBytesTheCodePageLacks)
 }
 
 #ifndef _WIN32
+// An empty VELMORA_REGISTRY_FILE names no registry file: the extension finds
+// no key there, and the doctor says so of the same file, rather than of
+// /etc/velmora/registry.reg.
+TEST_F(DoctorTest, EmptyRegistryVariableNamesNoFile)
+{
+    LayOutSample(server, "");
+    setenv("VELMORA_REGISTRY_FILE", "", 1);
+
+    Report report = Diagnose();
+    HSE_VERSION_INFO version{};
+    BOOL loaded = GetExtensionVersion(&version);
+
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(report.loads);
+    const Step* registry = report.Find("registry");
+    ASSERT_NE(registry, nullptr);
+    EXPECT_EQ(registry->outcome, Outcome::kFailed);
+    EXPECT_EQ(registry->detail, std::string(kNoServerKey) +
+                                    "\nno registry file (VELMORA_REGISTRY_FILE is set but empty, which names no file)");
+}
+
 // Runs the diagnosis as an account that permissions stop: in a child
 // process given to nobody when the tests run as root. Returns the detail of
 // one step.
