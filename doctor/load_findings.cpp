@@ -35,9 +35,9 @@ public:
         return path[0] != '\0' && IsFileOrMissing(Examine(path));
     }
 
-    void ServerValueRead(const char* name, ServerValue result, const char* value) override
+    void ServerValueRead(const char* name, ServerValue result, const char* value, DWORD type) override
     {
-        ServerValueFinding found{result, value};
+        ServerValueFinding found{result, value, type};
         if (strcmp(name, "AppPath") == 0) {
             findings_.appPath = found;
             if (result == ServerValue::kNoKey)

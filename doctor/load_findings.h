@@ -14,6 +14,7 @@
 struct ServerValueFinding {
     ServerValue result;
     std::string value; // the buffer as read, up to its first zero
+    DWORD type;        // as the registry stores it; REG_NONE without a key
 };
 
 struct LibraryPathFinding {

@@ -3,6 +3,8 @@
 #include "doctor/load_messages.h"
 #include "doctor/step_text.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string ValueWithLength(const std::string& value)
@@ -11,13 +13,53 @@ std::string ValueWithLength(const std::string& value)
            std::to_string(kRegistryValueLimit - 1) + " characters the extension reads)";
 }
 
+bool HoldsUnexpandedName(const std::string& value)
+{
+    size_t first = value.find('%');
+    return first != std::string::npos && value.find('%', first + 1) != std::string::npos;
+}
+
+// The extension takes every value of its key for a string, whatever its
+// type. Nothing when the value is one it can use as it is, or there is none.
+std::optional<std::string> TypeWords(const char* name, const ServerValueFinding& value)
+{
+    if (value.result == ServerValue::kNoKey || value.result == ServerValue::kMissing)
+        return std::nullopt;
+    const std::string asBytes = ", not a string: the extension takes its bytes for the text of a path";
+    std::string is = std::string(name) + " is a";
+    switch (value.type) {
+    case REG_SZ: return std::nullopt;
+    case REG_EXPAND_SZ:
+        if (!HoldsUnexpandedName(value.value))
+            return std::nullopt;
+        return is + " REG_EXPAND_SZ value holding %...%, which the extension does not expand: it takes the value "
+                    "as written";
+    case REG_MULTI_SZ: return is + " REG_MULTI_SZ value: the extension takes its first string alone";
+    case REG_DWORD: return is + " REG_DWORD value" + asBytes;
+    case REG_BINARY: return is + " REG_BINARY value" + asBytes;
+    default: return is + " value of type " + std::to_string(value.type) + asBytes;
+    }
+}
+
+// A value read from another type than a plain string, which fails when what
+// the extension made of it failed.
+Step WithValueType(const char* name, const ServerValueFinding& value, bool failed, Step step)
+{
+    std::optional<std::string> words = TypeWords(name, value);
+    if (!words)
+        return step;
+    step.outcome = std::max(step.outcome, failed ? Outcome::kFailed : Outcome::kWarning);
+    step.detail = *words + "\n" + step.detail;
+    return step;
+}
+
 // AppPath or IniPath when no value the extension can take was read.
 Step ValueNotReadStep(const char* name, const ServerValueFinding& value)
 {
     std::string what = value.result == ServerValue::kEmpty     ? kValueEmpty
                        : value.result == ServerValue::kTooLong ? kValueTooLong
                                                                : kValueMissing;
-    return Fail(name, std::string(name) + " is " + what);
+    return WithValueType(name, value, true, Fail(name, std::string(name) + " is " + what));
 }
 
 Step RegistryFileStep(const LoadFindings& load)
@@ -39,11 +81,13 @@ Step RegistryStep(const LoadFindings& load)
                                 "\nthe extension reads " + load.registryDescription);
 }
 
-Step AppPathStep(const ServerValueFinding& appPath)
+// The library's path is composed from AppPath: the library loaded from it
+// or not.
+Step AppPathStep(const ServerValueFinding& appPath, bool libraryLoaded)
 {
     if (appPath.result != ServerValue::kRead)
         return ValueNotReadStep("AppPath", appPath);
-    return Ok("AppPath", ValueWithLength(appPath.value));
+    return WithValueType("AppPath", appPath, !libraryLoaded, Ok("AppPath", ValueWithLength(appPath.value)));
 }
 
 // IniPath names the main settings file, from which the extension reads the
@@ -55,7 +99,7 @@ Step IniPathStep(const ServerValueFinding& iniPath, const FileFound& mainSetting
         return ValueNotReadStep("IniPath", iniPath);
     std::string detail = ValueWithLength(iniPath.value);
     if (mainSettings.kind == FileKind::kFile)
-        return Ok("IniPath", detail);
+        return WithValueType("IniPath", iniPath, false, Ok("IniPath", detail));
     if (mainSettings.kind == FileKind::kMissing)
         detail += "\nthe main settings file " + iniPath.value + " does not exist";
     else
@@ -67,7 +111,7 @@ Step IniPathStep(const ServerValueFinding& iniPath, const FileFound& mainSetting
         detail += "\nthe user library, which may read its own paths from the same file, reports the settings file "
                   "as " + reported(files->settings) + " and the alias file as " + reported(files->alias);
     }
-    return Warn("IniPath", detail);
+    return WithValueType("IniPath", iniPath, false, Warn("IniPath", detail));
 }
 
 // The doctor reads the type only where nothing could block: the
@@ -189,7 +233,7 @@ void AddLoadSteps(const LoadFindings& load, const LibraryFiles* files, Report& r
     }
     report.Add(RegistryStep(load));
     if (load.appPath->result != ServerValue::kNoKey)
-        report.Add(AppPathStep(*load.appPath));
+        report.Add(AppPathStep(*load.appPath, load.load && load.load->loaded));
     if (load.iniPath)
         report.Add(IniPathStep(*load.iniPath, load.mainSettings, files));
     if (load.libraryType)
