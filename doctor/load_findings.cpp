@@ -32,7 +32,7 @@ public:
     // Both paths the extension asks about are settings files.
     bool SafeToRead(const char* path) override
     {
-        return path[0] != '\0' && IsFileOrMissing(Examine(path));
+        return path[0] != '\0' && IsFileOrMissing(ExamineSettingsFile(path));
     }
 
     void ServerValueRead(const char* name, ServerValue result, const char* value, DWORD type) override
@@ -46,7 +46,7 @@ public:
         }
         findings_.iniPath = found;
         if (result == ServerValue::kRead)
-            findings_.mainSettings = Examine(value);
+            findings_.mainSettings = ExamineSettingsFile(value);
     }
 
     void LibraryTypeRead(const UserLibraryLocation& location, bool) override
@@ -88,7 +88,7 @@ public:
         SettingsFileFinding file;
         file.path = settingsPath;
         if (!file.path.empty()) {
-            file.found = Examine(file.path);
+            file.found = ExamineSettingsFile(file.path);
             file.setting = setting;
             bool exists = file.found.kind == FileKind::kFile;
             file.readable = exists && MayRead(file.path);
@@ -114,7 +114,7 @@ LoadFindings FindWhatLoadingSees()
     findings.registryFile = RegistryFilePath();
     if (findings.registryFile && !findings.registryFile->empty()) {
         // A device or a pipe in the registry file's place would never finish reading.
-        findings.registryFound = Examine(*findings.registryFile);
+        findings.registryFound = ExamineSettingsFile(*findings.registryFile);
         if (!IsFileOrMissing(findings.registryFound))
             return findings;
     }

@@ -121,11 +121,12 @@ Step UserDllTypeStep(const std::string& settingsPath, const std::string& library
     if (mainSettings.kind == FileKind::kFile)
         return Ok("UserDllType", "main settings file " + settingsPath + "\n[Advanced] UserDllType = " +
                                      Quoted(libraryType));
-    std::string why = mainSettings.kind == FileKind::kMissing   ? " does not exist"
-                      : mainSettings.kind == FileKind::kUnknown ? " cannot be examined"
-                                                                : " is no file";
+    std::string file = mainSettings.kind == FileKind::kMissing    ? settingsPath + " does not exist"
+                       : mainSettings.kind == FileKind::kUnknown  ? settingsPath + " cannot be examined"
+                       : mainSettings.kind == FileKind::kTooLarge ? WhatItIs(settingsPath, mainSettings)
+                                                                  : settingsPath + " is no file";
     return Warn("UserDllType", "[Advanced] UserDllType = " + Quoted(libraryType) +
-                                   ": read as empty, the main settings file " + settingsPath + why + " (see IniPath)");
+                                   ": read as empty, the main settings file " + file + " (see IniPath)");
 }
 
 Step LibraryPathStep(const LibraryPathFinding& path)

@@ -34,6 +34,8 @@ std::string WhatItIs(const std::string& path, const FileFound& found)
     case FileKind::kSocket: return path + " is a socket, not a file";
     case FileKind::kOther: return path + " is not a regular file";
     case FileKind::kUnknown: return path + " cannot be examined: " + found.reason;
+    case FileKind::kTooLarge:
+        return path + " is over the " + std::to_string(SettingsFileLimit() >> 20) + " MiB limit the extension reads";
     case FileKind::kFile:
     case FileKind::kMissing: break;
     }

@@ -15,8 +15,9 @@ std::string Quoted(const std::string& text);
 
 bool IsFileOrMissing(const FileFound& found);
 
-// "<path> is a folder, not a file" and the like, for a path that names no
-// file the extension can read.
+// "<path> is a folder, not a file", "<path> is over the 4 MiB limit the
+// extension reads" and the like, for a path that names no file the
+// extension can read.
 std::string WhatItIs(const std::string& path, const FileFound& found);
 
 // What the extension makes of such a path, and what follows from it; the

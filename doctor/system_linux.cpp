@@ -1,6 +1,7 @@
 #include "doctor/system.h"
 
 #include "platform/linux/registry_file.h"
+#include "platform/linux/regular_file.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -204,6 +205,21 @@ FileFound Examine(const std::string& path)
     if (S_ISSOCK(status.st_mode))
         return {FileKind::kSocket, ""};
     return {FileKind::kOther, ""};
+}
+
+FileFound ExamineSettingsFile(const std::string& path)
+{
+    FileFound found = Examine(path);
+    struct stat status {};
+    if (found.kind == FileKind::kFile && stat(path.c_str(), &status) == 0 &&
+        static_cast<uint64_t>(status.st_size) > kLargestSettingsFile)
+        found.kind = FileKind::kTooLarge;
+    return found;
+}
+
+uint64_t SettingsFileLimit()
+{
+    return kLargestSettingsFile;
 }
 
 bool RefusesToRead(FileKind kind)

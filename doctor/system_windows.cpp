@@ -257,6 +257,16 @@ FileFound Examine(const std::string& path)
     }
 }
 
+FileFound ExamineSettingsFile(const std::string& path)
+{
+    return Examine(path);
+}
+
+uint64_t SettingsFileLimit()
+{
+    return 0;
+}
+
 bool RefusesToRead(FileKind kind)
 {
     return kind == FileKind::kFolder;

@@ -27,7 +27,6 @@ struct RegistryKey {
 
 namespace {
 
-constexpr uint64_t kLargestRegistryFile = 4 << 20;
 constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
 constexpr char kWhitespace[] = " \t\r";
 
@@ -44,7 +43,7 @@ std::string ReadRegistryFile()
     std::string text;
     // A file that cannot be read leaves the text empty.
     if (!path.empty())
-        ReadRegularFile(path.c_str(), kLargestRegistryFile, text);
+        ReadRegularFile(path.c_str(), kLargestSettingsFile, text);
     return text;
 }
 

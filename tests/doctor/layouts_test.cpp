@@ -72,6 +72,12 @@ void PointRegistryAt(const fs::path& object)
 {
     setenv("VELMORA_REGISTRY_FILE", object.c_str(), 1);
 }
+
+// One byte past what the extension's readers of registry and settings files take.
+void GrowPastLimit(const fs::path& file)
+{
+    fs::resize_file(file, kLargestSettingsFile + 1);
+}
 #endif
 
 #ifdef _WIN32
@@ -187,6 +193,18 @@ const LayoutCase kLayouts[] = {
      Outcome::kFailed, "the registry file /dev/zero is a device, not a file"},
     {"RegistryFileIsFolder", "", [](ServerLayout& s) { PointRegistryAt(s.root); }, "", "", 1, "registry",
      Outcome::kFailed, "is a folder, not a file"},
+    {"RegistryFileOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.root / "registry.reg"); }, "", "", 1,
+     "registry", Outcome::kFailed,
+     "registry.reg is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: it finds no key, and refuses to load"},
+    {"IniPathOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.mainSettings); }, "", "", 1, "IniPath",
+     Outcome::kWarning,
+     "Velmora.ini is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: everything read from it is empty\n[Advanced] UserDllType reads as empty"},
+    {"SettingsFileOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.settings); }, "", "", 1, "settings-file",
+     Outcome::kWarning,
+     "Settings.ini is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: it leaves it untouched at load, and list answers 500"},
 #endif
     {"GroupWithoutMembers", "", [](ServerLayout& s) { WriteSettings(s, "Sales,Nobody"); }, "", "", 0, "group:Nobody",
      Outcome::kWarning, "\"Nobody\": 0 accounts; no account is a member, so this name lists nobody"},
@@ -524,6 +542,9 @@ const ListCase kListCases[] = {
     {"NoAccountListed", [](ServerLayout& s) { WriteSettings(s, "Nobody"); }, "it answers 200 with an empty array, []",
      200, "[\r\n]\r\n"},
     {"SettingsFileIsFolder", [](ServerLayout& s) { ReplaceByFolder(s.settings); }, "list answers 500", 500, nullptr},
+#ifndef _WIN32
+    {"SettingsFileOverLimit", [](ServerLayout& s) { GrowPastLimit(s.settings); }, "list answers 500", 500, nullptr},
+#endif
     {"SomeListed", Keep, "list would show 6 of 7 accounts", 200, nullptr},
 };
 

@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, LinuxRegistryNotAFile, testing::ValuesIn(kNotAFi
 // one of exactly the limit still reads.
 TEST(LinuxRegistryFile, LargerThanAnyExportIsAnEmptyRegistry)
 {
-    constexpr uintmax_t kLimit = 4 << 20;
+    constexpr uintmax_t kLimit = kLargestSettingsFile;
     const struct {
         uintmax_t size;
         LONG opened;
