@@ -94,6 +94,18 @@ struct ListFindings {
     std::optional<std::vector<std::string>> listed;
 };
 
+// list when the settings file, which holds the group filter, is no file:
+// the extension cannot read it, or the doctor does not.
+std::optional<Step> ListWithoutSettingsFile(const std::optional<SettingsFileFinding>& settings)
+{
+    if (!settings || settings->path.empty() || IsFileOrMissing(settings->found))
+        return std::nullopt;
+    if (RefusesToRead(settings->found.kind) || settings->found.kind == FileKind::kUnknown)
+        return Fail("list", "list answers 500: the settings file is no file it can read, so the group filter is "
+                            "unknown");
+    return Warn("list", "not counted: the doctor does not read the settings file, which is no file");
+}
+
 // group:NAME for each configured group, then list: what list would answer.
 // A list that shows no account fails.
 ListFindings ListSteps(const std::optional<SettingsFileFinding>& settings, Report& report)
@@ -109,12 +121,8 @@ ListFindings ListSteps(const std::optional<SettingsFileFinding>& settings, Repor
         report.Add(Fail("list", "list answers 500: the user library's VL_FindFirst finds no account"));
         return list;
     }
-    if (settings && !settings->path.empty() && !IsFileOrMissing(settings->found)) {
-        if (RefusesToRead(settings->found.kind) || settings->found.kind == FileKind::kUnknown)
-            report.Add(Fail("list", "list answers 500: the settings file is no file it can read, so the group "
-                                    "filter is unknown"));
-        else
-            report.Add(Warn("list", "not counted: the doctor does not read the settings file, which is no file"));
+    if (std::optional<Step> step = ListWithoutSettingsFile(settings)) {
+        report.Add(std::move(*step));
         return list;
     }
     GroupNameList groups;
