@@ -37,7 +37,8 @@ struct FileFound {
 FileFound Examine(const std::string& path);
 // Examine for the registry file or a settings file. On Linux the extension's
 // own readers take at most SettingsFileLimit() bytes of them, and a larger
-// file is kTooLarge; Windows reads them itself, without such a limit.
+// file is kTooLarge. On Windows the system's own readers read them, with no
+// limit the doctor knows of: SettingsFileLimit() is 0 there.
 FileFound ExamineSettingsFile(const std::string& path);
 uint64_t SettingsFileLimit();
 // Whether the extension's file readers take a path of this kind for a file
