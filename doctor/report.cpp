@@ -9,6 +9,11 @@ void Report::Add(std::string name, Outcome outcome, std::string detail)
     steps.push_back({std::move(name), outcome, std::move(detail)});
 }
 
+void Report::Add(Step step)
+{
+    steps.push_back(std::move(step));
+}
+
 const Step* Report::Find(const std::string& name) const
 {
     for (const Step& step : steps)

@@ -36,6 +36,7 @@ struct Report {
     std::string probedFrom;
 
     void Add(std::string name, Outcome outcome, std::string detail);
+    void Add(Step step);
     // The step of this name, or nullptr.
     const Step* Find(const std::string& name) const;
 };

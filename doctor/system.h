@@ -2,13 +2,15 @@
 // steps; one implementation per system (system_windows.cpp, system_linux.cpp).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // Where the mail server's key is read from, for the report.
 std::string RegistryDescription();
-// The file the registry is read from, or empty where the registry is no
-// file (Windows).
-std::string RegistryFilePath();
+// The file the registry is read from: empty when none is named (Linux),
+// nothing where the registry is no file (Windows).
+std::optional<std::string> RegistryFilePath();
 // Where the key was found when it is missing from the registry the extension
 // reads but present in the 32-bit view, where a 32-bit mail server keeps it;
 // empty otherwise.
@@ -24,14 +26,21 @@ struct LoadFailure {
 LoadFailure ExplainLoadFailure(const char* libraryPath);
 
 // What a path names, found without opening it: a device or a pipe may block
-// a reader, or never end.
-enum class FileKind { kMissing, kFile, kFolder, kDevice, kPipe, kSocket, kOther, kUnknown };
+// a reader, or never end. kTooLarge is a file over the limit of the reader
+// that reads it.
+enum class FileKind { kMissing, kFile, kFolder, kDevice, kPipe, kSocket, kOther, kUnknown, kTooLarge };
 struct FileFound {
     FileKind kind;
     // The system's words when the kind cannot be told.
     std::string reason;
 };
 FileFound Examine(const std::string& path);
+// Examine for the registry file or a settings file. On Linux the extension's
+// own readers take at most SettingsFileLimit() bytes of them, and a larger
+// file is kTooLarge. On Windows the system's own readers read them, with no
+// limit the doctor knows of: SettingsFileLimit() is 0 there.
+FileFound ExamineSettingsFile(const std::string& path);
+uint64_t SettingsFileLimit();
 // Whether the extension's file readers take a path of this kind for a file
 // that cannot be read: on Linux, every kind but a file; on Windows, a folder,
 // which does not open as a file.

@@ -1,5 +1,8 @@
 #include "doctor/system.h"
 
+#include "platform/linux/registry_file.h"
+#include "platform/linux/regular_file.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -17,12 +20,9 @@
 
 namespace {
 
-constexpr char kDefaultRegistryFile[] = "/etc/velmora/registry.reg";
-
-std::string RegistryFile()
+RegistryFileLocation RegistryFile()
 {
-    const char* variable = getenv("VELMORA_REGISTRY_FILE");
-    return variable && *variable ? variable : kDefaultRegistryFile;
+    return LocateRegistryFile(getenv(kRegistryFileVariable));
 }
 
 bool InGroupOf(const passwd& user, gid_t group)
@@ -166,18 +166,15 @@ private:
 
 std::string RegistryDescription()
 {
-    const char* variable = getenv("VELMORA_REGISTRY_FILE");
-    std::string text = "registry file " + RegistryFile();
-    text += variable ? std::string(" (VELMORA_REGISTRY_FILE=") + variable + ")"
-                     : " (VELMORA_REGISTRY_FILE not set: the default)";
-    if (Examine(RegistryFile()).kind == FileKind::kMissing)
-        text += "; the file does not exist";
-    return text;
+    RegistryFileLocation registry = RegistryFile();
+    if (!registry.path.empty() && Examine(registry.path).kind == FileKind::kMissing)
+        return registry.description + "; the file does not exist";
+    return registry.description;
 }
 
-std::string RegistryFilePath()
+std::optional<std::string> RegistryFilePath()
 {
-    return RegistryFile();
+    return RegistryFile().path;
 }
 
 std::string ServerKeyIn32BitView()
@@ -208,6 +205,21 @@ FileFound Examine(const std::string& path)
     if (S_ISSOCK(status.st_mode))
         return {FileKind::kSocket, ""};
     return {FileKind::kOther, ""};
+}
+
+FileFound ExamineSettingsFile(const std::string& path)
+{
+    FileFound found = Examine(path);
+    struct stat status {};
+    if (found.kind == FileKind::kFile && stat(path.c_str(), &status) == 0 &&
+        static_cast<uint64_t>(status.st_size) > kLargestSettingsFile)
+        found.kind = FileKind::kTooLarge;
+    return found;
+}
+
+uint64_t SettingsFileLimit()
+{
+    return kLargestSettingsFile;
 }
 
 bool RefusesToRead(FileKind kind)

@@ -180,9 +180,9 @@ std::string RegistryDescription()
     return std::string("HKEY_LOCAL_MACHINE\\") + kServerKeyPath + " in the 64-bit registry view";
 }
 
-std::string RegistryFilePath()
+std::optional<std::string> RegistryFilePath()
 {
-    return "";
+    return std::nullopt;
 }
 
 std::string ServerKeyIn32BitView()
@@ -255,6 +255,16 @@ FileFound Examine(const std::string& path)
     case FILE_TYPE_PIPE: return {FileKind::kPipe, ""};
     default: return {FileKind::kOther, ""};
     }
+}
+
+FileFound ExamineSettingsFile(const std::string& path)
+{
+    return Examine(path);
+}
+
+uint64_t SettingsFileLimit()
+{
+    return 0;
 }
 
 bool RefusesToRead(FileKind kind)

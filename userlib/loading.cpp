@@ -14,13 +14,16 @@ namespace {
 HMODULE gLibrary = nullptr;
 
 // An empty value counts as missing; a value longer than the buffer fails.
-ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit])
+// Every value is taken as a string, whatever its type, which is only told
+// to the observer.
+ServerValue ReadServerValue(const char* name, char (&value)[kRegistryValueLimit], DWORD& type)
 {
+    type = REG_NONE;
     HKEY key = nullptr;
     if (gOs.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return ServerValue::kNoKey;
     DWORD size = kRegistryValueLimit;
-    LONG result = gOs.RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size);
+    LONG result = gOs.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
     gOs.RegCloseKey(key);
     // The value is kept zero-terminated even when the registry stored it without one.
     value[kRegistryValueLimit - 1] = '\0';
@@ -38,14 +41,15 @@ bool SafeToRead(LoadObserver* observer, const char* path)
 
 bool ReadLocation(UserLibraryLocation& location, LoadObserver* observer)
 {
-    ServerValue appPath = ReadServerValue("AppPath", location.applicationDirectory);
+    DWORD type = REG_NONE;
+    ServerValue appPath = ReadServerValue("AppPath", location.applicationDirectory, type);
     if (observer)
-        observer->ServerValueRead("AppPath", appPath, location.applicationDirectory);
+        observer->ServerValueRead("AppPath", appPath, location.applicationDirectory, type);
     if (appPath != ServerValue::kRead)
         return false;
-    ServerValue iniPath = ReadServerValue("IniPath", location.settingsPath);
+    ServerValue iniPath = ReadServerValue("IniPath", location.settingsPath, type);
     if (observer)
-        observer->ServerValueRead("IniPath", iniPath, location.settingsPath);
+        observer->ServerValueRead("IniPath", iniPath, location.settingsPath, type);
     if (iniPath != ServerValue::kRead)
         return false;
 

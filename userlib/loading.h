@@ -5,6 +5,7 @@
 // runs them with an observer that reports each one.
 #pragma once
 
+#include "platform/win32.h"
 #include "userlib/settings.h"
 #include "userlib/user_library.h"
 
@@ -40,8 +41,9 @@ enum class ServerValue {
 class LoadObserver {
 public:
     virtual bool SafeToRead(const char* path) = 0;
-    // AppPath, then IniPath; the value is the buffer as read.
-    virtual void ServerValueRead(const char* name, ServerValue result, const char* value) = 0;
+    // AppPath, then IniPath; the value is the buffer as read, whatever the
+    // type the registry stores it as (REG_NONE when there is no key).
+    virtual void ServerValueRead(const char* name, ServerValue result, const char* value, DWORD type) = 0;
     // [Advanced] UserDllType of the main settings file; empty when not read.
     virtual void LibraryTypeRead(const UserLibraryLocation& location, bool read) = 0;
     virtual void LibraryPathComposed(const UserLibraryLocation& location, bool fits) = 0;

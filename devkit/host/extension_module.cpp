@@ -1,5 +1,7 @@
 #include "devkit/host/extension_module.h"
 
+#include "platform/linux/registry_file.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -16,13 +18,6 @@ void Find(void* library, const std::string& path, const char* name, Function& sl
     if (!symbol)
         throw std::runtime_error(path + " is not an ISAPI extension: it does not export " + name);
     slot = reinterpret_cast<Function>(symbol);
-}
-
-std::string RegistryFileNote()
-{
-    const char* registry = std::getenv("VELMORA_REGISTRY_FILE");
-    return registry ? std::string("VELMORA_REGISTRY_FILE=") + registry
-                    : std::string("VELMORA_REGISTRY_FILE is unset, so /etc/velmora/registry.reg is read");
 }
 
 } // namespace
@@ -55,8 +50,9 @@ std::string ExtensionModule::Start()
     if (!getExtensionVersion_(&version))
         throw std::runtime_error(path_ + " refused to start: GetExtensionVersion returned FALSE. " +
                                  "The Velmora extension does so when it cannot find or load the mail " +
-                                 "server's user library through the registry file (" + RegistryFileNote() +
-                                 "; its AppPath must hold VLUser.so and IniPath the settings file).");
+                                 "server's user library through the registry: " +
+                                 LocateRegistryFile(std::getenv(kRegistryFileVariable)).description +
+                                 "; its AppPath must hold VLUser.so and IniPath the settings file.");
     started_ = true;
     version.lpszExtensionDesc[HSE_MAX_EXT_DLL_NAME_LEN - 1] = '\0';
     return std::string(version.lpszExtensionDesc) + " " + std::to_string(version.dwExtensionVersion >> 16) + "." +

@@ -26,9 +26,6 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr size_t kNone = std::string_view::npos;
 // 0x1A, the old end-of-file mark, counts as white space too.
 constexpr char kWhitespace[] = " \t\r\n\v\f\x1A";
-// A settings file holds a few kilobytes; one larger than this is refused
-// rather than read into memory on every request that asks for a value.
-constexpr uint64_t kLargestProfileFile = 4 << 20;
 
 struct Line {
     std::string text;
@@ -77,7 +74,7 @@ bool ReadWhole(const char* path, std::string& text)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    if (ReadRegularFile(path, kLargestProfileFile, text)) {
+    if (ReadRegularFile(path, kLargestSettingsFile, text)) {
         SetLastError(ERROR_SUCCESS);
         return true;
     }

@@ -2,6 +2,7 @@
 #include "platform/linux/registry_text.h"
 
 #include "platform/linux/ascii_text.h"
+#include "platform/linux/registry_file.h"
 #include "platform/linux/regular_file.h"
 #include "platform/os_calls.h"
 
@@ -26,8 +27,6 @@ struct RegistryKey {
 
 namespace {
 
-constexpr char kDefaultRegistryFile[] = "/etc/velmora/registry.reg";
-constexpr uint64_t kLargestRegistryFile = 4 << 20;
 constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
 constexpr char kWhitespace[] = " \t\r";
 
@@ -36,14 +35,15 @@ std::string_view Trimmed(std::string_view text)
     return TrimmedOf(text, kWhitespace);
 }
 
-// A file that cannot be read, is no regular file or is larger than any
-// registry export of a few keys reads as an empty registry.
+// No file, or one that cannot be read, is no regular file or is larger than
+// any registry export of a few keys, reads as an empty registry.
 std::string ReadRegistryFile()
 {
-    const char* path = gOs.getenv("VELMORA_REGISTRY_FILE");
+    std::string path = LocateRegistryFile(gOs.getenv(kRegistryFileVariable)).path;
     std::string text;
     // A file that cannot be read leaves the text empty.
-    ReadRegularFile(path ? path : kDefaultRegistryFile, kLargestRegistryFile, text);
+    if (!path.empty())
+        ReadRegularFile(path.c_str(), kLargestSettingsFile, text);
     return text;
 }
 

@@ -11,6 +11,11 @@
 #include <cstdio>
 #include <string>
 
+// The registry file and the settings files hold a few kilobytes; one larger
+// than this is refused rather than read into memory whole, on every request
+// that asks for a value. The doctor names the limit to the operator.
+constexpr uint64_t kLargestSettingsFile = uint64_t{4} << 20;
+
 // The descriptor of the regular file at path, opened for reading; -1, with
 // the thread's last error set, when it cannot be opened, is not a regular
 // file or holds more than `largest` bytes.

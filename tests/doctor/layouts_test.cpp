@@ -8,6 +8,7 @@
 #include "tests/fake_host.h"
 #include "tests/userlib/server_layout.h"
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -70,6 +71,12 @@ void ReplaceByDevice(const fs::path& file)
 void PointRegistryAt(const fs::path& object)
 {
     setenv("VELMORA_REGISTRY_FILE", object.c_str(), 1);
+}
+
+// One byte past what the extension's readers of registry and settings files take.
+void GrowPastLimit(const fs::path& file)
+{
+    fs::resize_file(file, kLargestSettingsFile + 1);
 }
 #endif
 
@@ -186,6 +193,18 @@ const LayoutCase kLayouts[] = {
      Outcome::kFailed, "the registry file /dev/zero is a device, not a file"},
     {"RegistryFileIsFolder", "", [](ServerLayout& s) { PointRegistryAt(s.root); }, "", "", 1, "registry",
      Outcome::kFailed, "is a folder, not a file"},
+    {"RegistryFileOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.root / "registry.reg"); }, "", "", 1,
+     "registry", Outcome::kFailed,
+     "registry.reg is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: it finds no key, and refuses to load"},
+    {"IniPathOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.mainSettings); }, "", "", 1, "IniPath",
+     Outcome::kWarning,
+     "Velmora.ini is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: everything read from it is empty\n[Advanced] UserDllType reads as empty"},
+    {"SettingsFileOverLimit", "", [](ServerLayout& s) { GrowPastLimit(s.settings); }, "", "", 1, "settings-file",
+     Outcome::kWarning,
+     "Settings.ini is over the 4 MiB limit the extension reads; the doctor does not read it\nthe extension cannot "
+     "read it: it leaves it untouched at load, and list answers 500"},
 #endif
     {"GroupWithoutMembers", "", [](ServerLayout& s) { WriteSettings(s, "Sales,Nobody"); }, "", "", 0, "group:Nobody",
      Outcome::kWarning, "\"Nobody\": 0 accounts; no account is a member, so this name lists nobody"},
@@ -264,6 +283,110 @@ TEST_P(Layout, ReportsTheStepAndExitStatus)
 }
 
 INSTANTIATE_TEST_SUITE_P(Doctor, Layout, testing::ValuesIn(kLayouts), [](const auto& info) {
+    return std::string(info.param.name);
+});
+
+// Sets one value of the mail server's key, stored as the type given. The
+// Linux registry file holds strings and dwords only: there a dword, from
+// the first four bytes.
+void SetServerValue(const ServerLayout& server, const char* name, DWORD type, const std::string& data)
+{
+#ifdef _WIN32
+    (void)server;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServerKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+#else
+    ASSERT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    uint32_t value = 0;
+    memcpy(&value, data.data(), sizeof value);
+    char hex[9];
+    snprintf(hex, sizeof hex, "%08x", value);
+    // A later line of the same name replaces the earlier one.
+    std::ofstream(server.root / "registry.reg", std::ios::binary | std::ios::app)
+        << "\"" << name << "\"=dword:" << hex << "\r\n";
+#endif
+}
+
+// A value the extension reads as a string whatever its type: the doctor
+// names the type, and fails the step when what the extension made of the
+// value does not load.
+struct ValueTypeCase {
+    const char* name;
+    const char* value;
+    DWORD type;
+    std::string (*data)(const ServerLayout&);
+    bool loads; // as the extension answers
+    Outcome outcome;
+    const char* detail; // the start of the step's detail
+};
+
+void PrintTo(const ValueTypeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::string DwordOfA(const ServerLayout&)
+{
+    return std::string("A\0\0\0", 4);
+}
+
+const ValueTypeCase kValueTypes[] = {
+    {"DwordAppPath", "AppPath", REG_DWORD, DwordOfA, false, Outcome::kFailed,
+     "AppPath is a REG_DWORD value, not a string: the extension takes its bytes for the text of a path\n\"A\" (1 of "},
+    {"DwordIniPath", "IniPath", REG_DWORD, DwordOfA, true, Outcome::kWarning,
+     "IniPath is a REG_DWORD value, not a string: the extension takes its bytes for the text of a path\n\"A\" (1 of "},
+#ifdef _WIN32
+    // The path's bytes without a terminating zero: the extension keeps one.
+    {"BinaryAppPathSpellingThePath", "AppPath", REG_BINARY, [](const ServerLayout& s) { return s.appDirectory.string(); },
+     true, Outcome::kWarning, "AppPath is a REG_BINARY value, not a string: the extension takes its bytes"},
+    {"MultiStringAppPath", "AppPath", REG_MULTI_SZ,
+     [](const ServerLayout& s) { return s.appDirectory.string() + std::string("\0C:\\Other\0\0", 12); }, true,
+     Outcome::kWarning, "AppPath is a REG_MULTI_SZ value: the extension takes its first string alone\n"},
+    {"UnexpandedAppPath", "AppPath", REG_EXPAND_SZ,
+     [](const ServerLayout&) { return std::string("%SystemRoot%\\Velmora", 21); }, false, Outcome::kFailed,
+     "AppPath is a REG_EXPAND_SZ value holding %...%, which the extension does not expand: it takes the value as "
+     "written\n\"%SystemRoot%\\Velmora\""},
+    {"UnexpandedIniPath", "IniPath", REG_EXPAND_SZ,
+     [](const ServerLayout&) { return std::string("%SystemRoot%\\Velmora.ini", 25); }, true, Outcome::kWarning,
+     "IniPath is a REG_EXPAND_SZ value holding %...%"},
+    {"ExpandStringWithoutNames", "AppPath", REG_EXPAND_SZ,
+     [](const ServerLayout& s) { return s.appDirectory.string() + '\0'; }, true, Outcome::kOk, "\""},
+#endif
+};
+
+class ValueType : public DoctorTest, public testing::WithParamInterface<ValueTypeCase> {
+protected:
+    void TearDown() override
+    {
+        TerminateExtension(0);
+        DoctorTest::TearDown();
+    }
+};
+
+TEST_P(ValueType, IsNamedAsTheExtensionTakesIt)
+{
+    const ValueTypeCase& c = GetParam();
+    LayOutSample(server, "");
+    SetServerValue(server, c.value, c.type, c.data(server));
+
+    Report report = Diagnose();
+    HSE_VERSION_INFO version{};
+    bool loaded = GetExtensionVersion(&version) != FALSE;
+
+    SCOPED_TRACE(PlainText(report));
+    EXPECT_EQ(loaded, c.loads);
+    EXPECT_EQ(report.loads, c.loads);
+    const Step* step = report.Find(c.value);
+    ASSERT_NE(step, nullptr);
+    EXPECT_EQ(step->outcome, c.outcome);
+    EXPECT_EQ(step->detail.rfind(c.detail, 0), 0u) << step->detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(Doctor, ValueType, testing::ValuesIn(kValueTypes), [](const auto& info) {
     return std::string(info.param.name);
 });
 
@@ -419,6 +542,9 @@ const ListCase kListCases[] = {
     {"NoAccountListed", [](ServerLayout& s) { WriteSettings(s, "Nobody"); }, "it answers 200 with an empty array, []",
      200, "[\r\n]\r\n"},
     {"SettingsFileIsFolder", [](ServerLayout& s) { ReplaceByFolder(s.settings); }, "list answers 500", 500, nullptr},
+#ifndef _WIN32
+    {"SettingsFileOverLimit", [](ServerLayout& s) { GrowPastLimit(s.settings); }, "list answers 500", 500, nullptr},
+#endif
     {"SomeListed", Keep, "list would show 6 of 7 accounts", 200, nullptr},
 };
 
@@ -525,6 +651,27 @@ TEST(DoctorJson, EscapesBytesTheCodePageLacks)
 }
 
 #ifndef _WIN32
+// An empty VELMORA_REGISTRY_FILE names no registry file: the extension finds
+// no key there, and the doctor says so of the same file, rather than of
+// /etc/velmora/registry.reg.
+TEST_F(DoctorTest, EmptyRegistryVariableNamesNoFile)
+{
+    LayOutSample(server, "");
+    setenv("VELMORA_REGISTRY_FILE", "", 1);
+
+    Report report = Diagnose();
+    HSE_VERSION_INFO version{};
+    BOOL loaded = GetExtensionVersion(&version);
+
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(report.loads);
+    const Step* registry = report.Find("registry");
+    ASSERT_NE(registry, nullptr);
+    EXPECT_EQ(registry->outcome, Outcome::kFailed);
+    EXPECT_EQ(registry->detail, std::string(kNoServerKey) +
+                                    "\nno registry file (VELMORA_REGISTRY_FILE is set but empty, which names no file)");
+}
+
 // Runs the diagnosis as an account that permissions stop: in a child
 // process given to nobody when the tests run as root. Returns the detail of
 // one step.

@@ -59,9 +59,12 @@ class Startup(unittest.TestCase):
     def test_refusal_names_the_registry_file(self):
         with tempfile.TemporaryDirectory() as root:
             registry = os.path.join(root, "nothing-here.reg")
-            finished = devhost.run_host(["--extension", PATHS.extension], registry)
-            self.assertEqual(finished.returncode, 1)
-            self.assertIn("VELMORA_REGISTRY_FILE=" + registry, finished.stderr)
+            for variable, named in [(registry, "registry file " + registry + " (VELMORA_REGISTRY_FILE=" + registry),
+                                    ("", "no registry file (VELMORA_REGISTRY_FILE is set but empty")]:
+                with self.subTest(variable=variable):
+                    finished = devhost.run_host(["--extension", PATHS.extension], variable)
+                    self.assertEqual(finished.returncode, 1)
+                    self.assertIn(named, finished.stderr)
 
     def test_help_documents_every_option(self):
         finished = devhost.run_host(["--help"], "")

@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ProfileNotAFile, testing::ValuesIn(kNotAFileKind
 // is read, and never rewritten; one of exactly the limit still reads.
 TEST(LinuxProfileFile, LargerThanAnySettingsFileIsRefused)
 {
-    constexpr uintmax_t kLimit = 4 << 20;
+    constexpr uintmax_t kLimit = kLargestSettingsFile;
     const struct {
         uintmax_t size;
         const char* value;

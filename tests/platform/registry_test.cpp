@@ -3,6 +3,9 @@
 #include "platform/win32.h"
 #include "tests/not_a_file.h"
 #include "tests/platform/scratch_files.h"
+#ifndef _WIN32
+#include "platform/linux/registry_file.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -217,6 +220,20 @@ TEST(LinuxRegistryFile, MissingFileIsAnEmptyRegistry)
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_QUERY_VALUE, &key), ERROR_FILE_NOT_FOUND);
 }
 
+// The variable names the file; unset, the default does; set but empty, it
+// names none, rather than the default.
+TEST(LinuxRegistryFile, LocationFollowsTheVariable)
+{
+    const struct {
+        const char* variable;
+        const char* path;
+    } cases[] = {{"/srv/velmora/registry.reg", "/srv/velmora/registry.reg"},
+                 {nullptr, "/etc/velmora/registry.reg"},
+                 {"", ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(LocateRegistryFile(c.variable).path, c.path) << (c.variable ? c.variable : "unset");
+}
+
 // A device, a pipe or a folder in the file's place is an empty registry at
 // once: reading one would never end.
 class LinuxRegistryNotAFile : public testing::TestWithParam<NotAFileKind> {};
@@ -237,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, LinuxRegistryNotAFile, testing::ValuesIn(kNotAFi
 // one of exactly the limit still reads.
 TEST(LinuxRegistryFile, LargerThanAnyExportIsAnEmptyRegistry)
 {
-    constexpr uintmax_t kLimit = 4 << 20;
+    constexpr uintmax_t kLimit = kLargestSettingsFile;
     const struct {
         uintmax_t size;
         LONG opened;
