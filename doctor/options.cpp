@@ -2,7 +2,7 @@
 
 const char kDoctorHelp[] =
     "Usage: tessaline-doctor [--json] [--check-caller ADDRESS] [--check-auth ADDRESS]\n"
-    "                        [--account NAME]\n"
+    "                        [--account NAME] [--library-timeout SECONDS]\n"
     "       tessaline-doctor [--json] --probe URL --caller ADDRESS [--check-auth ADDRESS]\n"
     "                        [--ca-file FILE] [--http-port PORT]\n"
     "\n"
@@ -27,6 +27,12 @@ const char kDoctorHelp[] =
     "  --account NAME          say whether this account may read the program\n"
     "                          folder, the alias file and the settings file, and\n"
     "                          write the settings file, along the whole path\n"
+    "  --library-timeout SECONDS\n"
+    "                          how long one call into the user library may take\n"
+    "                          (default 30); the doctor runs its steps in a\n"
+    "                          process of its own, stops it after that long, and\n"
+    "                          reports the call, as it does when the library\n"
+    "                          crashes or ends that process\n"
     "  --probe URL             instead, check the deployed extension from any\n"
     "                          machine: https://host[:port]/path/TessalineIntegration.dll.\n"
     "                          Steps: tls (chain, host name, expiry, protocol),\n"
@@ -89,6 +95,17 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
         } else if (argument == "--account") {
             if (!TakeValue(arguments, at, options.account, error))
                 return false;
+        } else if (argument == "--library-timeout") {
+            std::string seconds;
+            if (!TakeValue(arguments, at, seconds, error))
+                return false;
+            options.libraryTimeout = seconds.size() <= 5 && seconds.find_first_not_of("0123456789") == std::string::npos
+                                         ? static_cast<unsigned>(std::stoul(seconds)) : 0;
+            if (options.libraryTimeout == 0 || options.libraryTimeout > kLongestLibraryTimeout) {
+                error = "--library-timeout takes a number of seconds from 1 to " +
+                        std::to_string(kLongestLibraryTimeout);
+                return false;
+            }
         } else if (argument == "--probe" || argument == "--caller" || argument == "--ca-file") {
             std::string& value = argument == "--probe" ? options.probe : argument == "--caller" ? options.caller : options.caFile;
             if (!TakeValue(arguments, at, value, error))
@@ -112,8 +129,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
         error = "--probe and --caller go together";
         return false;
     }
-    if (!options.probe.empty() && (!options.checkCaller.empty() || !options.account.empty())) {
-        error = "--probe checks a server from outside; --check-caller and --account check this machine";
+    if (!options.probe.empty() &&
+        (!options.checkCaller.empty() || !options.account.empty() || options.libraryTimeout != kDefaultLibraryTimeout)) {
+        error = "--probe checks a server from outside; --check-caller, --account and --library-timeout check this "
+                "machine";
         return false;
     }
     if (options.probe.empty() && (!options.caFile.empty() || options.httpPort)) {

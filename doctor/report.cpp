@@ -4,9 +4,22 @@
 
 #include <algorithm>
 
+namespace {
+
+std::function<void(const Step&)> gStepListener;
+
+} // namespace
+
 void Report::Add(std::string name, Outcome outcome, std::string detail)
 {
     steps.push_back({std::move(name), outcome, std::move(detail)});
+    if (gStepListener)
+        gStepListener(steps.back());
+}
+
+void ListenToSteps(std::function<void(const Step&)> listener)
+{
+    gStepListener = std::move(listener);
 }
 
 const Step* Report::Find(const std::string& name) const

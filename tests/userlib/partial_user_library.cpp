@@ -1,12 +1,47 @@
 // A user library that lacks one entry point the extension needs, chosen when
 // it is built; without VL_ReloadUsers or VL_GetIsFrozen the extension must
 // refuse it. Built with IMPORTS_DEPENDENCY instead, it lacks nothing but
-// needs a DLL of its own.
+// needs a DLL of its own; with MISBEHAVES_IN_RELOAD, its VL_ReloadUsers does
+// what the environment variable VLUSER_MISBEHAVIOUR names: crash, hang,
+// exit (with status 0) or print (on standard output, then return).
 #include "devkit/userlib/entry_points.h"
+
+#ifdef MISBEHAVES_IN_RELOAD
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#endif
 
 #ifdef IMPORTS_DEPENDENCY
 extern "C" __declspec(dllimport) int VL_DependencyAnswer(void);
 VL_EXPORT void VL_ReloadUsers(void) { VL_DependencyAnswer(); }
+#elif defined(MISBEHAVES_IN_RELOAD)
+VL_EXPORT void VL_ReloadUsers(void)
+{
+    const char* misbehaviour = getenv("VLUSER_MISBEHAVIOUR");
+    std::string what = misbehaviour ? misbehaviour : "";
+    if (what == "crash") {
+        // Through a pointer the compiler cannot see is null: a write, not a trap.
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 0;
+    } else if (what == "hang") {
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    } else if (what == "exit") {
+#ifdef _WIN32
+        ExitProcess(0);
+#else
+        exit(0);
+#endif
+    } else if (what == "print") {
+        puts("reloading users");
+    }
+}
 #elif !defined(LACKS_RELOAD_USERS)
 VL_EXPORT void VL_ReloadUsers(void) {}
 #endif

@@ -1,0 +1,95 @@
+# Runs tessaline-doctor against a user library whose VL_ReloadUsers crashes,
+# hangs, ends the process or prints: the report keeps every step before,
+# names the call and what happened in a last failed step, stays valid JSON,
+# and the exit status is 1.
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+file(WRITE ${WORK_DIR}/Velmora.ini "[Advanced]\r\nUserDllType=Misbehaving\r\n")
+if(WINDOWS)
+    # Wine's registry, which the doctor reads; drive Z: is the Unix root.
+    foreach(value AppPath=${LIBRARY_DIR} IniPath=${WORK_DIR}/Velmora.ini)
+        string(REPLACE "=" ";" value ${value})
+        list(GET value 0 name)
+        list(GET value 1 path)
+        string(REPLACE "/" "\\" path "Z:${path}")
+        execute_process(COMMAND ${RUNNER} reg add "HKLM\\Software\\Norvane\\Velmora" /v ${name} /d ${path} /f
+                        OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+else()
+    file(WRITE ${WORK_DIR}/registry.reg "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Norvane\\Velmora]\n"
+                                        "\"AppPath\"=\"${LIBRARY_DIR}\"\n\"IniPath\"=\"${WORK_DIR}/Velmora.ini\"\n")
+    set(ENV{VELMORA_REGISTRY_FILE} ${WORK_DIR}/registry.reg)
+endif()
+
+function(run_doctor misbehaviour)
+    set(ENV{VLUSER_MISBEHAVIOUR} ${misbehaviour})
+    execute_process(COMMAND ${RUNNER} ${DOCTOR} ${ARGN} --library-timeout 1 RESULT_VARIABLE status
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    set(status ${status} PARENT_SCOPE)
+    set(out "${out}" PARENT_SCOPE)
+    set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+# The detail of the report's step of this name, or NOTFOUND.
+function(step_detail name detail)
+    set(found NOTFOUND)
+    string(JSON count LENGTH "${out}" steps)
+    math(EXPR last "${count} - 1")
+    foreach(at RANGE ${last})
+        string(JSON step GET "${out}" steps ${at} step)
+        if(step STREQUAL name)
+            string(JSON found GET "${out}" steps ${at} detail)
+        endif()
+    endforeach()
+    set(${detail} "${found}" PARENT_SCOPE)
+endfunction()
+
+# expect(WHAT CONDITION...): fails with what was wanted unless the condition holds.
+function(expect what)
+    if(NOT (${ARGN}))
+        message(FATAL_ERROR "VLUSER_MISBEHAVIOUR=${misbehaviour}: wanted ${what}; exit ${status}, it wrote:\n${out}${err}")
+    endif()
+endfunction()
+
+if(WINDOWS)
+    set(crash "crashed in VL_ReloadUsers \\(exception 0xC0000005\\)")
+else()
+    set(crash "crashed in VL_ReloadUsers \\(signal 11\\)")
+endif()
+set(cases
+    "crash|the user library ${crash}: IIS's worker process would end the same way"
+    "exit|the user library ended the process in VL_ReloadUsers \\(exit status 0\\): IIS's worker process would end the same way"
+    "hang|the user library did not return from VL_ReloadUsers within 1 s \\(--library-timeout\\), and the doctor ended it")
+foreach(case IN LISTS cases)
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 misbehaviour)
+    list(GET case 1 detail)
+    run_doctor(${misbehaviour} --json)
+    string(JSON loads ERROR_VARIABLE invalid GET "${out}" loads)
+    expect("valid JSON (${invalid})" NOT invalid)
+    expect("exit status 1" status EQUAL 1)
+    expect("\"loads\": false" loads STREQUAL OFF)
+    string(JSON count LENGTH "${out}" steps)
+    math(EXPR last "${count} - 1")
+    string(JSON step GET "${out}" steps ${last} step)
+    string(JSON text GET "${out}" steps ${last} detail)
+    expect("the last step user-library: ${detail}" step STREQUAL user-library AND text MATCHES "^${detail}")
+    # Every step up to the call: the library loaded, its entry points bound.
+    math(EXPR previous "${count} - 2")
+    string(JSON step GET "${out}" steps ${previous} step)
+    expect("the entry points' steps before it" step STREQUAL VL_GroupFindMember)
+    step_detail(load loaded)
+    expect("the load step" loaded MATCHES "^loaded ")
+endforeach()
+
+# The plain report says the same, and that the extension would not load.
+run_doctor(crash)
+expect("the plain report's last step" status EQUAL 1 AND
+       out MATCHES "FAIL  user-library: the user library ${crash}[^\n]*\n\nThe extension would NOT load.\n$")
+
+# What the library prints goes to standard error, the report stays whole.
+run_doctor(print --json)
+string(JSON loads ERROR_VARIABLE invalid GET "${out}" loads)
+step_detail(reload reload)
+expect("valid JSON with the reload step" NOT invalid AND reload MATCHES "^VL_ReloadUsers called once")
+expect("the library's words on standard error" err MATCHES "reloading users" AND NOT out MATCHES "reloading users")
