@@ -171,5 +171,8 @@ std::unique_ptr<ParentLink> LinkToParent(std::vector<std::string>& arguments)
     if (!shared)
         return nullptr;
     arguments.erase(arguments.begin(), arguments.begin() + 3);
+    // A crash ends the child at once, its exception code the exit code,
+    // rather than waiting on an error dialog or a debugger.
+    SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     return std::make_unique<PipeLink>(pipe, *static_cast<CallRecord*>(shared));
 }
