@@ -39,6 +39,14 @@ private:
     CallRecord& record_;
 };
 
+// A crash ends the child at once, with the exception's code as its exit
+// code, rather than after an error report, a dialog or a debugger.
+LONG WINAPI EndOnException(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 // Hands over whatever the pipe holds now.
 void Drain(HANDLE pipe, const std::function<void(const char*, size_t)>& received)
 {
@@ -171,8 +179,6 @@ std::unique_ptr<ParentLink> LinkToParent(std::vector<std::string>& arguments)
     if (!shared)
         return nullptr;
     arguments.erase(arguments.begin(), arguments.begin() + 3);
-    // A crash ends the child at once, its exception code the exit code,
-    // rather than waiting on an error dialog or a debugger.
-    SetErrorMode(SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndOnException);
     return std::make_unique<PipeLink>(pipe, *static_cast<CallRecord*>(shared));
 }

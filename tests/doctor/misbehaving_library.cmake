@@ -21,8 +21,7 @@ else()
     set(ENV{VELMORA_REGISTRY_FILE} ${WORK_DIR}/registry.reg)
 endif()
 
-# The hang is given a short deadline; a crash under Wine may take a while,
-# its debugger writing the crash out first.
+# The hang is given a short deadline.
 function(run_doctor misbehaviour)
     set(ENV{VLUSER_MISBEHAVIOUR} ${misbehaviour})
     if(misbehaviour STREQUAL hang)
