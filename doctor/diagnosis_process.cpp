@@ -26,7 +26,7 @@ enum Kind : char {
 
 class Message {
 public:
-    explicit Message(Kind kind) { bytes_ += kind; bytes_.append(8, '\0'); }
+    explicit Message(Kind kind) { bytes_ += static_cast<char>(kind); bytes_.append(8, '\0'); }
 
     Message& Number(int64_t value)
     {
@@ -172,7 +172,7 @@ std::string HowItEnded(const ChildEnd& end)
                                                              : "exit status " + std::to_string(end.code);
     if (end.how == ChildEnd::How::kStopped)
         return "the user library did not return from " + call + " within " + std::to_string(end.code) +
-               " s (--library-timeout), and the doctor ended it: the extension waits for this call without a "
+               " s (--library-timeout), and the doctor ended its process: the extension waits for this call without a "
                "deadline";
     bool crashed = end.how != ChildEnd::How::kExited;
     if (call.empty())

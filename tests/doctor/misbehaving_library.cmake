@@ -63,7 +63,7 @@ endif()
 set(cases
     "crash|the user library ${crash}: IIS's worker process would end the same way"
     "exit|the user library ended the process in VL_ReloadUsers \\(exit status 0\\): IIS's worker process would end the same way"
-    "hang|the user library did not return from VL_ReloadUsers within 1 s \\(--library-timeout\\), and the doctor ended it")
+    "hang|the user library did not return from VL_ReloadUsers within 1 s \\(--library-timeout\\), and the doctor ended its process")
 foreach(case IN LISTS cases)
     string(REPLACE "|" ";" case "${case}")
     list(GET case 0 misbehaviour)
