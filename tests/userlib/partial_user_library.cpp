@@ -1,12 +1,13 @@
 // A user library that lacks one entry point the extension needs, chosen when
 // it is built; without VL_ReloadUsers or VL_GetIsFrozen the extension must
 // refuse it. Built with IMPORTS_DEPENDENCY instead, it lacks nothing but
-// needs a DLL of its own; with MISBEHAVES_IN_RELOAD, its VL_ReloadUsers does
-// what the environment variable VLUSER_MISBEHAVIOUR names: crash, hang,
+// needs a DLL of its own. Built with MISBEHAVES, it lacks nothing, and its
+// VL_ReloadUsers, or its VL_FindFirst when VLUSER_MISBEHAVING_CALL names it,
+// does what the environment variable VLUSER_MISBEHAVIOUR names: crash, hang,
 // exit (with status 0) or print (on standard output, then return).
 #include "devkit/userlib/entry_points.h"
 
-#ifdef MISBEHAVES_IN_RELOAD
+#ifdef MISBEHAVES
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,14 +16,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
-#endif
 
-#ifdef IMPORTS_DEPENDENCY
-extern "C" __declspec(dllimport) int VL_DependencyAnswer(void);
-VL_EXPORT void VL_ReloadUsers(void) { VL_DependencyAnswer(); }
-#elif defined(MISBEHAVES_IN_RELOAD)
-VL_EXPORT void VL_ReloadUsers(void)
+static void MisbehaveIn(const std::string& call)
 {
+    const char* chosen = getenv("VLUSER_MISBEHAVING_CALL");
+    if (call != (chosen ? chosen : "VL_ReloadUsers"))
+        return;
     const char* misbehaviour = getenv("VLUSER_MISBEHAVIOUR");
     std::string what = misbehaviour ? misbehaviour : "";
     if (what == "crash") {
@@ -39,9 +38,16 @@ VL_EXPORT void VL_ReloadUsers(void)
         exit(0);
 #endif
     } else if (what == "print") {
-        puts("reloading users");
+        puts("the user library speaks");
     }
 }
+#endif
+
+#ifdef IMPORTS_DEPENDENCY
+extern "C" __declspec(dllimport) int VL_DependencyAnswer(void);
+VL_EXPORT void VL_ReloadUsers(void) { VL_DependencyAnswer(); }
+#elif defined(MISBEHAVES)
+VL_EXPORT void VL_ReloadUsers(void) { MisbehaveIn("VL_ReloadUsers"); }
 #elif !defined(LACKS_RELOAD_USERS)
 VL_EXPORT void VL_ReloadUsers(void) {}
 #endif
@@ -55,7 +61,13 @@ VL_EXPORT uint8_t VL_GetIsDisabled(int64_t) { return 0; }
 VL_EXPORT uint8_t VL_GetWebConfigBit(int64_t, int32_t) { return 0; }
 VL_EXPORT uint8_t VL_ValidateUser(int64_t, const char*) { return 0; }
 VL_EXPORT void VL_GetFree(int64_t) {}
-VL_EXPORT int64_t VL_FindFirst(int64_t*) { return -1; }
+VL_EXPORT int64_t VL_FindFirst(int64_t*)
+{
+#ifdef MISBEHAVES
+    MisbehaveIn("VL_FindFirst");
+#endif
+    return -1;
+}
 VL_EXPORT uint8_t VL_FindNext(int64_t, int64_t*) { return 0; }
 VL_EXPORT void VL_FindClose(int64_t) {}
 VL_EXPORT void VL_GetEmail(int64_t, char* address) { address[0] = '\0'; }
