@@ -91,8 +91,8 @@ std::string CallName(uint32_t call)
     case kCall_##name: return #name;
         VL_ENTRY_POINTS(VL_NAME)
 #undef VL_NAME
-    case kCallLoad: return "LoadLibraryExA (the library's own initialisation)";
-    case kCallUnload: return "FreeLibrary (the library's own clean-up)";
+    case kCallLoad: return "LoadLibraryExA, its own initialisation";
+    case kCallUnload: return "FreeLibrary, its own clean-up";
     default: return "";
     }
 }

@@ -62,13 +62,19 @@ else()
 endif()
 set(ends ": IIS's worker process would end the same way")
 # Misbehaviour, call, "loads", the last step's detail (\1 standing for the
-# call) and the step just before it. In VL_ReloadUsers the extension does
-# not load; VL_FindFirst comes once it has.
+# call) and the step just before it. In its initialisation or VL_ReloadUsers
+# the library keeps the extension from loading; VL_FindFirst comes once it
+# has.
 set(cases
     "crash|VL_ReloadUsers|OFF|the user library ${crashed}${ends}|VL_GroupFindMember"
     "exit|VL_ReloadUsers|OFF|the user library ended the process in \\1 \\(exit status 0\\)${ends}|VL_GroupFindMember"
     "hang|VL_ReloadUsers|OFF|the user library did not return from \\1 within 1 s \\(--library-timeout\\), and the doctor ended its process|VL_GroupFindMember"
     "crash|VL_FindFirst|ON|the user library ${crashed}${ends}|settings-file")
+# Wine's loader catches a crash in a DLL's initialisation and fails the load
+# instead, which the load step reports.
+if(NOT WINDOWS)
+    list(APPEND cases "crash|LoadLibraryExA|OFF|the user library ${crashed}${ends}|library-path")
+endif()
 foreach(case IN LISTS cases)
     string(REPLACE "|" ";" case "${case}")
     list(GET case 0 misbehaviour)
@@ -76,7 +82,8 @@ foreach(case IN LISTS cases)
     list(GET case 2 loads_wanted)
     list(GET case 3 detail)
     list(GET case 4 step_before)
-    string(REPLACE "\\1" "${call}" detail "${detail}")
+    string(REPLACE "LoadLibraryExA" "LoadLibraryExA, its own initialisation" shown "${call}")
+    string(REPLACE "\\1" "${shown}" detail "${detail}")
     set(ENV{VLUSER_MISBEHAVING_CALL} ${call})
     run_doctor(${misbehaviour} --json)
     string(JSON loads ERROR_VARIABLE invalid GET "${out}" loads)
@@ -88,12 +95,10 @@ foreach(case IN LISTS cases)
     string(JSON step GET "${out}" steps ${last} step)
     string(JSON text GET "${out}" steps ${last} detail)
     expect("the last step user-library: ${detail}" step STREQUAL user-library AND text MATCHES "^${detail}")
-    # Every step up to the call, the library loaded.
+    # Every step up to the call.
     math(EXPR previous "${count} - 2")
     string(JSON step GET "${out}" steps ${previous} step)
     expect("the step ${step_before} just before it" step STREQUAL step_before)
-    step_detail(load loaded)
-    expect("the load step" loaded MATCHES "^loaded ")
 endforeach()
 unset(ENV{VLUSER_MISBEHAVING_CALL})
 

@@ -2,9 +2,10 @@
 // it is built; without VL_ReloadUsers or VL_GetIsFrozen the extension must
 // refuse it. Built with IMPORTS_DEPENDENCY instead, it lacks nothing but
 // needs a DLL of its own. Built with MISBEHAVES, it lacks nothing, and its
-// VL_ReloadUsers, or its VL_FindFirst when VLUSER_MISBEHAVING_CALL names it,
-// does what the environment variable VLUSER_MISBEHAVIOUR names: crash, hang,
-// exit (with status 0) or print (on standard output, then return).
+// VL_ReloadUsers, or what VLUSER_MISBEHAVING_CALL names (VL_FindFirst, or
+// LoadLibraryExA for its initialisation), does what the environment
+// variable VLUSER_MISBEHAVIOUR names: crash, hang, exit (with status 0) or
+// print (on standard output, then return).
 #include "devkit/userlib/entry_points.h"
 
 #ifdef MISBEHAVES
@@ -41,6 +42,8 @@ static void MisbehaveIn(const std::string& call)
         puts("the user library speaks");
     }
 }
+
+static const bool gInitialised = (MisbehaveIn("LoadLibraryExA"), true);
 #endif
 
 #ifdef IMPORTS_DEPENDENCY
