@@ -18,8 +18,9 @@ const char kDoctorHelp[] =
     "\n"
     "Options:\n"
     "  --check-caller ADDRESS  ask a password (without echo; from standard input\n"
-    "                          when that is not a terminal) and say which of the\n"
-    "                          extension's caller checks would fail\n"
+    "                          when that is not a terminal; at most 1024 bytes)\n"
+    "                          and say which of the extension's caller checks\n"
+    "                          would fail\n"
     "  --check-auth ADDRESS    ask a password the same way and say what the auth\n"
     "                          command would answer, and why. With both checks\n"
     "                          the caller's password comes first: asked first,\n"
@@ -61,7 +62,8 @@ const char kDoctorHelp[] =
     "Exit status: 0 when the extension would load, list would show accounts and\n"
     "every requested check passes (with --probe: when the endpoint answers as the\n"
     "extension does; warnings aside), 1 otherwise, 2 for a usage error, a missing\n"
-    "password included (the report is printed all the same, but for --probe).\n";
+    "password included (the report is printed all the same, but for --probe), and\n"
+    "for a password over 1024 bytes (refused before any step).\n";
 
 namespace {
 
