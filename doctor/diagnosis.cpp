@@ -319,7 +319,8 @@ Report Diagnose(const DoctorOptions& options, const CheckPasswords& passwords)
     LoadFindings load = FindWhatLoadingSees();
     report.loads = load.loads;
     LibraryFiles files = load.loads ? FilesTheLibraryNames(load) : LibraryFiles{};
-    AddLoadSteps(load, load.loads ? &files : nullptr, report);
+    for (Step& step : LoadSteps(load, load.loads ? &files : nullptr))
+        report.Add(std::move(step));
 
     ListFindings list;
     if (load.loads) {

@@ -25,6 +25,8 @@ std::string WholeGroupNames(const std::string& settingsPath)
     return value.get();
 }
 
+std::function<void(const LoadFindings&)> gProgressListener;
+
 class LoadRecorder final : public LoadObserver {
 public:
     explicit LoadRecorder(LoadFindings& findings) : findings_(findings) {}
@@ -42,21 +44,24 @@ public:
             findings_.appPath = found;
             if (result == ServerValue::kNoKey)
                 findings_.keyIn32BitView = ServerKeyIn32BitView();
-            return;
+            return Progressed();
         }
         findings_.iniPath = found;
         if (result == ServerValue::kRead)
             findings_.mainSettings = ExamineSettingsFile(value);
+        Progressed();
     }
 
     void LibraryTypeRead(const UserLibraryLocation& location, bool) override
     {
         findings_.libraryType = location.libraryType;
+        Progressed();
     }
 
     void LibraryPathComposed(const UserLibraryLocation& location, bool fits) override
     {
         findings_.libraryPath = LibraryPathFinding{location.libraryPath, fits};
+        Progressed();
     }
 
     void LibraryLoaded(const char* libraryPath, bool loaded) override
@@ -68,6 +73,7 @@ public:
             found.exists = Exists(libraryPath);
         }
         findings_.load = found;
+        Progressed();
     }
 
     void EntryPointsBound(const BindingTable& table) override
@@ -75,16 +81,25 @@ public:
         ForEachEntryPoint(table, [&](auto slot, const char* name, unsigned neededFor) {
             findings_.entryPoints.push_back({name, slot != nullptr, neededFor});
         });
+        Progressed();
     }
 
-    void UsersReloaded(bool reloaded) override { findings_.reloaded = reloaded; }
+    void UsersReloaded(bool reloaded) override
+    {
+        findings_.reloaded = reloaded;
+        Progressed();
+    }
 
-    void LoadTested(bool passed) override { findings_.loadTested = passed; }
+    void LoadTested(bool passed) override
+    {
+        findings_.loadTested = passed;
+        Progressed();
+    }
 
     void SettingsFound(const char* settingsPath, std::optional<GroupNamesSetting> setting) override
     {
         if (!settingsPath)
-            return;
+            return Progressed();
         SettingsFileFinding file;
         file.path = settingsPath;
         if (!file.path.empty()) {
@@ -99,13 +114,25 @@ public:
                 file.groupNames = WholeGroupNames(file.path);
         }
         findings_.settingsFile = file;
+        Progressed();
     }
 
 private:
+    void Progressed() const
+    {
+        if (gProgressListener)
+            gProgressListener(findings_);
+    }
+
     LoadFindings& findings_;
 };
 
 } // namespace
+
+void ListenToLoadProgress(std::function<void(const LoadFindings&)> listener)
+{
+    gProgressListener = std::move(listener);
+}
 
 LoadFindings FindWhatLoadingSees()
 {

@@ -6,6 +6,7 @@
 #include "doctor/system.h"
 #include "userlib/loading.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,3 +76,7 @@ struct LoadFindings {
 // Runs the extension's load steps, writing nothing, and records what each
 // saw. The user library stays loaded when they pass.
 LoadFindings FindWhatLoadingSees();
+
+// Told what loading has seen so far after each load step, so that a report
+// can show every step before a call into the user library that never returns.
+void ListenToLoadProgress(std::function<void(const LoadFindings&)> listener);

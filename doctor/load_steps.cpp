@@ -226,33 +226,35 @@ Step GroupNamesStep(const SettingsFileFinding& file)
 
 } // namespace
 
-void AddLoadSteps(const LoadFindings& load, const LibraryFiles* files, Report& report)
+std::vector<Step> LoadSteps(const LoadFindings& load, const LibraryFiles* files)
 {
+    std::vector<Step> steps;
     if (!IsFileOrMissing(load.registryFound)) {
-        report.Add(RegistryFileStep(load));
-        return;
+        steps.push_back(RegistryFileStep(load));
+        return steps;
     }
-    report.Add(RegistryStep(load));
+    steps.push_back(RegistryStep(load));
     if (load.appPath->result != ServerValue::kNoKey)
-        report.Add(AppPathStep(*load.appPath, load.load && load.load->loaded));
+        steps.push_back(AppPathStep(*load.appPath, load.load && load.load->loaded));
     if (load.iniPath)
-        report.Add(IniPathStep(*load.iniPath, load.mainSettings, files));
+        steps.push_back(IniPathStep(*load.iniPath, load.mainSettings, files));
     if (load.libraryType)
-        report.Add(UserDllTypeStep(load.iniPath->value, *load.libraryType, load.mainSettings));
+        steps.push_back(UserDllTypeStep(load.iniPath->value, *load.libraryType, load.mainSettings));
     if (load.libraryPath)
-        report.Add(LibraryPathStep(*load.libraryPath));
+        steps.push_back(LibraryPathStep(*load.libraryPath));
     if (load.load)
-        report.Add(LoadStep(*load.load));
+        steps.push_back(LoadStep(*load.load));
     for (const EntryPointFinding& entryPoint : load.entryPoints)
-        report.Add(EntryPointStep(entryPoint));
+        steps.push_back(EntryPointStep(entryPoint));
     if (load.reloaded)
-        report.Add(ReloadStep(*load.reloaded));
+        steps.push_back(ReloadStep(*load.reloaded));
     if (load.loadTested)
-        report.Add(LoadTestStep(*load.loadTested));
+        steps.push_back(LoadTestStep(*load.loadTested));
     if (!load.loads)
-        return;
-    report.Add(SettingsFileStep(load.settingsFile));
+        return steps;
+    steps.push_back(SettingsFileStep(load.settingsFile));
     const std::optional<SettingsFileFinding>& settings = load.settingsFile;
     if (settings && settings->setting && *settings->setting != GroupNamesSetting::kUnreadable)
-        report.Add(GroupNamesStep(*settings));
+        steps.push_back(GroupNamesStep(*settings));
+    return steps;
 }

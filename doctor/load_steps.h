@@ -15,4 +15,4 @@ struct LibraryFiles {
 // The load steps in the order the extension runs them, up to the first that
 // fails; then the settings file and GroupNames once loaded. What IniPath
 // says of a file it does not name needs `files`, given once loaded.
-void AddLoadSteps(const LoadFindings& load, const LibraryFiles* files, Report& report);
+std::vector<Step> LoadSteps(const LoadFindings& load, const LibraryFiles* files);

@@ -1,5 +1,5 @@
 // tessaline-doctor: see kDoctorHelp.
-#include "doctor/diagnosis.h"
+#include "doctor/diagnosis_process.h"
 #include "doctor/options.h"
 #include "doctor/password.h"
 #include "doctor/probe.h"
@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -29,8 +30,12 @@ int RunProbe(const DoctorOptions& options)
         return 2;
     }
     Password callerPassword, authPassword;
-    if (!ReadPassword(options.caller, callerPassword) ||
-        (!options.checkAuth.empty() && !ReadPassword(options.checkAuth, authPassword))) {
+    TwoPasswords read = ReadTwoPasswords(options.caller, callerPassword, options.checkAuth, authPassword);
+    if (!read.tooLong.empty()) {
+        fprintf(stderr, "tessaline-doctor: %s\n", read.tooLong.c_str());
+        return 2;
+    }
+    if (!read.firstGiven || !read.secondGiven) {
         fputs("tessaline-doctor: no password given\n", stderr);
         return 2;
     }
@@ -49,40 +54,21 @@ int RunProbe(const DoctorOptions& options)
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::unique_ptr<ParentLink> parent = LinkToParent(arguments);
     DoctorOptions options;
     std::string error;
-    if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    if (!ParseOptions(arguments, options, error)) {
         fprintf(stderr, "tessaline-doctor: %s\nTry tessaline-doctor --help.\n", error.c_str());
         return 2;
     }
+    if (parent)
+        return ServeDiagnosis(options, *parent);
     if (options.help) {
         fputs(kDoctorHelp, stdout);
         return 0;
     }
-
     if (!options.probe.empty())
         return RunProbe(options);
-
-    // The caller's password first, then the one for --check-auth. A missing
-    // one is a usage error, but the report of everything else still helps.
-    Password callerPassword, authPassword;
-    bool callerGiven = options.checkCaller.empty() || ReadPassword(options.checkCaller, callerPassword);
-    bool authGiven = options.checkAuth.empty() || (callerGiven && ReadPassword(options.checkAuth, authPassword));
-    CheckPasswords passwords{callerGiven ? &callerPassword.text() : nullptr,
-                             authGiven ? &authPassword.text() : nullptr};
-
-    try {
-        Report report = Diagnose(options, passwords);
-        fputs((options.json ? Json(report) : PlainText(report)).c_str(), stdout);
-        if (!callerGiven || !authGiven) {
-            fputs("tessaline-doctor: no password given; with --check-caller and --check-auth, standard input "
-                  "holds two lines, the caller's password first\n",
-                  stderr);
-            return 2;
-        }
-        return ExitStatus(report);
-    } catch (const std::exception& failure) {
-        fprintf(stderr, "tessaline-doctor: %s\n", failure.what());
-        return 1;
-    }
+    return DiagnoseApart(options);
 }

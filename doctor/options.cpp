@@ -2,7 +2,7 @@
 
 const char kDoctorHelp[] =
     "Usage: tessaline-doctor [--json] [--check-caller ADDRESS] [--check-auth ADDRESS]\n"
-    "                        [--account NAME]\n"
+    "                        [--account NAME] [--library-timeout SECONDS]\n"
     "       tessaline-doctor [--json] --probe URL --caller ADDRESS [--check-auth ADDRESS]\n"
     "                        [--ca-file FILE] [--http-port PORT]\n"
     "\n"
@@ -18,8 +18,9 @@ const char kDoctorHelp[] =
     "\n"
     "Options:\n"
     "  --check-caller ADDRESS  ask a password (without echo; from standard input\n"
-    "                          when that is not a terminal) and say which of the\n"
-    "                          extension's caller checks would fail\n"
+    "                          when that is not a terminal; at most 1024 bytes)\n"
+    "                          and say which of the extension's caller checks\n"
+    "                          would fail\n"
     "  --check-auth ADDRESS    ask a password the same way and say what the auth\n"
     "                          command would answer, and why. With both checks\n"
     "                          the caller's password comes first: asked first,\n"
@@ -27,6 +28,12 @@ const char kDoctorHelp[] =
     "  --account NAME          say whether this account may read the program\n"
     "                          folder, the alias file and the settings file, and\n"
     "                          write the settings file, along the whole path\n"
+    "  --library-timeout SECONDS\n"
+    "                          how long one call into the user library may take\n"
+    "                          (default 30); the doctor runs its steps in a\n"
+    "                          process of its own, stops it after that long, and\n"
+    "                          reports the call, as it does when the library\n"
+    "                          crashes or ends that process\n"
     "  --probe URL             instead, check the deployed extension from any\n"
     "                          machine: https://host[:port]/path/TessalineIntegration.dll.\n"
     "                          Steps: tls (chain, host name, expiry, protocol),\n"
@@ -61,7 +68,8 @@ const char kDoctorHelp[] =
     "Exit status: 0 when the extension would load, list would show accounts and\n"
     "every requested check passes (with --probe: when the endpoint answers as the\n"
     "extension does; warnings aside), 1 otherwise, 2 for a usage error, a missing\n"
-    "password included (the report is printed all the same, but for --probe).\n";
+    "password included (the report is printed all the same, but for --probe), and\n"
+    "for a password over 1024 bytes (refused before any step).\n";
 
 namespace {
 
@@ -95,6 +103,17 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
         } else if (argument == "--account") {
             if (!TakeValue(arguments, at, options.account, error))
                 return false;
+        } else if (argument == "--library-timeout") {
+            std::string seconds;
+            if (!TakeValue(arguments, at, seconds, error))
+                return false;
+            options.libraryTimeout = seconds.size() <= 5 && seconds.find_first_not_of("0123456789") == std::string::npos
+                                         ? static_cast<unsigned>(std::stoul(seconds)) : 0;
+            if (options.libraryTimeout == 0 || options.libraryTimeout > kLongestLibraryTimeout) {
+                error = "--library-timeout takes a number of seconds from 1 to " +
+                        std::to_string(kLongestLibraryTimeout);
+                return false;
+            }
         } else if (argument == "--probe" || argument == "--caller" || argument == "--ca-file") {
             std::string& value = argument == "--probe" ? options.probe : argument == "--caller" ? options.caller : options.caFile;
             if (!TakeValue(arguments, at, value, error))
@@ -118,8 +137,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
         error = "--probe and --caller go together";
         return false;
     }
-    if (!options.probe.empty() && (!options.checkCaller.empty() || !options.account.empty())) {
-        error = "--probe checks a server from outside; --check-caller and --account check this machine";
+    if (!options.probe.empty() &&
+        (!options.checkCaller.empty() || !options.account.empty() || options.libraryTimeout != kDefaultLibraryTimeout)) {
+        error = "--probe checks a server from outside; --check-caller, --account and --library-timeout check this "
+                "machine";
         return false;
     }
     if (options.probe.empty() && (!options.caFile.empty() || options.httpPort)) {

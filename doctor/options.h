@@ -4,12 +4,18 @@
 #include <string>
 #include <vector>
 
+constexpr unsigned kDefaultLibraryTimeout = 30;
+constexpr unsigned kLongestLibraryTimeout = 86400;
+
 struct DoctorOptions {
     bool json = false;
     bool help = false;
     std::string checkCaller; // address, or empty
     std::string checkAuth;   // address, or empty
     std::string account;     // account whose access to the files is reported, or empty
+    // How long one call into the user library may take before the doctor
+    // stops it; a real server's reload of its users can be slow.
+    unsigned libraryTimeout = kDefaultLibraryTimeout; // seconds
     // --probe: the deployed endpoint's URL, checked from outside instead of this machine.
     std::string probe;
     std::string caller;      // the probe's caller, whose password is read first

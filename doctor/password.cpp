@@ -3,26 +3,64 @@
 #include "doctor/system.h"
 #include "platform/wiping.h"
 
-#include <cstdio>
-
 Password::~Password()
 {
     WipeString(text_);
 }
 
-bool ReadPassword(const std::string& address, Password& password)
+PasswordRead ReadPassword(const std::string& address, Password& password)
 {
     if (InputIsTerminal())
         return ReadPasswordFromTerminal("Password for " + address + ": ", password.text());
+    return ReadInputLine(password.text());
+}
+
+PasswordRead ReadInputLine(std::string& line)
+{
+    char byte = 0;
+    WipedOnExit wiped(&byte, sizeof byte);
     bool read = false;
-    for (int c = getchar(); c != EOF; c = getchar()) {
+    while (ReadInputByte(byte)) {
         read = true;
-        if (c == '\n')
+        if (byte == '\n')
             break;
-        password.text() += static_cast<char>(c);
+        // One byte over the limit is taken for a CR that may end the line.
+        if (line.size() > kPasswordLimit)
+            return PasswordRead::kTooLong;
+        line += byte;
     }
-    // A line written on Windows ends in CR LF.
-    if (!password.text().empty() && password.text().back() == '\r')
-        password.text().pop_back();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.size() > kPasswordLimit)
+        return PasswordRead::kTooLong;
+    return read ? PasswordRead::kRead : PasswordRead::kNone;
+}
+
+namespace {
+
+std::string TooLong(const std::string& address)
+{
+    return "the password for " + address + " is longer than the " + std::to_string(kPasswordLimit) +
+           " bytes the doctor reads";
+}
+
+} // namespace
+
+TwoPasswords ReadTwoPasswords(const std::string& firstAddress, Password& first, const std::string& secondAddress,
+                              Password& second)
+{
+    TwoPasswords read;
+    PasswordRead result = firstAddress.empty() ? PasswordRead::kRead : ReadPassword(firstAddress, first);
+    read.firstGiven = result == PasswordRead::kRead;
+    if (result == PasswordRead::kTooLong) {
+        read.tooLong = TooLong(firstAddress);
+        return read;
+    }
+    result = secondAddress.empty() ? PasswordRead::kRead
+             : read.firstGiven     ? ReadPassword(secondAddress, second)
+                                   : PasswordRead::kNone;
+    read.secondGiven = result == PasswordRead::kRead;
+    if (result == PasswordRead::kTooLong)
+        read.tooLong = TooLong(secondAddress);
     return read;
 }

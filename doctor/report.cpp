@@ -4,14 +4,27 @@
 
 #include <algorithm>
 
+namespace {
+
+std::function<void(const Step&)> gStepListener;
+
+} // namespace
+
 void Report::Add(std::string name, Outcome outcome, std::string detail)
 {
-    steps.push_back({std::move(name), outcome, std::move(detail)});
+    Add(Step{std::move(name), outcome, std::move(detail)});
+}
+
+void ListenToSteps(std::function<void(const Step&)> listener)
+{
+    gStepListener = std::move(listener);
 }
 
 void Report::Add(Step step)
 {
     steps.push_back(std::move(step));
+    if (gStepListener)
+        gStepListener(steps.back());
 }
 
 const Step* Report::Find(const std::string& name) const

@@ -5,6 +5,7 @@
 // converts them to UTF-8.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ struct Report {
     // The step of this name, or nullptr.
     const Step* Find(const std::string& name) const;
 };
+
+// While set, told of every step as it is added to any report: the doctor's
+// diagnosis process hands each one to its parent at once, so that the steps
+// survive a user library that ends the process. Empty: none.
+void ListenToSteps(std::function<void(const Step&)> listener);
 
 // 0 when nothing failed (warnings aside), else 1.
 int ExitStatus(const Report& report);

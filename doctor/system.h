@@ -2,6 +2,8 @@
 // steps; one implementation per system (system_windows.cpp, system_linux.cpp).
 #pragma once
 
+#include "doctor/password.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -69,5 +71,9 @@ AccessAnswer AccountMay(const std::string& account, const std::string& path, Acc
 
 // True when standard input is a terminal, where the password is typed.
 bool InputIsTerminal();
-// Reads one line from the terminal without echo, as UTF-8.
-bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password);
+// Asks on the terminal and reads one line without echo, as UTF-8, as
+// ReadInputLine does (password.h).
+PasswordRead ReadPasswordFromTerminal(const std::string& prompt, std::string& password);
+// One byte of standard input, read from the system without stdio's buffer.
+// False at the end of input or on an error.
+bool ReadInputByte(char& byte);

@@ -298,7 +298,7 @@ bool InputIsTerminal()
     return isatty(STDIN_FILENO) != 0;
 }
 
-bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
+PasswordRead ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
 {
     fputs(prompt.c_str(), stderr);
     termios saved {};
@@ -306,14 +306,19 @@ bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
     termios silent = saved;
     silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-    bool read = false;
-    for (int c = getchar(); c != EOF; c = getchar()) {
-        read = true;
-        if (c == '\n')
-            break;
-        password += static_cast<char>(c);
-    }
+    PasswordRead read = ReadInputLine(password);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     fputc('\n', stderr);
     return read;
+}
+
+bool ReadInputByte(char& byte)
+{
+    for (;;) {
+        ssize_t count = read(STDIN_FILENO, &byte, 1);
+        if (count == 1)
+            return true;
+        if (count == 0 || errno != EINTR)
+            return false;
+    }
 }

@@ -1,5 +1,6 @@
 #include "doctor/system.h"
 
+#include "platform/wiping.h"
 #include "userlib/loading.h"
 
 #include <windows.h>
@@ -333,7 +334,7 @@ bool InputIsTerminal()
 }
 
 // Read as UTF-16 from the console and encoded as UTF-8, as clients send it.
-bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
+PasswordRead ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD saved = 0;
@@ -341,18 +342,33 @@ bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
     SetConsoleMode(input, (saved | ENABLE_LINE_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     fputs(prompt.c_str(), stderr);
 
-    WCHAR typed[1024] = {};
+    // Each character takes at least one byte in UTF-8: a line that fills
+    // the room for the limit and its CR LF is over the limit.
+    constexpr DWORD kRoom = kPasswordLimit + 2;
+    WCHAR typed[kRoom] = {};
+    WipedOnExit wiped(typed, sizeof typed);
     DWORD count = 0;
-    bool read = ReadConsoleW(input, typed, 1023, &count, nullptr) != 0;
+    bool read = ReadConsoleW(input, typed, kRoom, &count, nullptr) != 0;
     SetConsoleMode(input, saved);
     fputc('\n', stderr);
+    if (!read)
+        return PasswordRead::kNone;
+    bool overflows = count == kRoom && typed[count - 1] != L'\n';
     while (count > 0 && (typed[count - 1] == L'\n' || typed[count - 1] == L'\r'))
-        typed[--count] = L'\0';
-    if (read && count > 0) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, typed, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
-        password.resize(static_cast<size_t>(size));
+        --count;
+    int size = count > 0 ? WideCharToMultiByte(CP_UTF8, 0, typed, static_cast<int>(count), nullptr, 0, nullptr,
+                                               nullptr)
+                         : 0;
+    if (overflows || static_cast<size_t>(size) > kPasswordLimit)
+        return PasswordRead::kTooLong;
+    password.resize(static_cast<size_t>(size));
+    if (size > 0)
         WideCharToMultiByte(CP_UTF8, 0, typed, static_cast<int>(count), password.data(), size, nullptr, nullptr);
-    }
-    SecureZeroMemory(typed, sizeof typed);
-    return read;
+    return PasswordRead::kRead;
+}
+
+bool ReadInputByte(char& byte)
+{
+    DWORD count = 0;
+    return ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr) && count == 1;
 }

@@ -12,6 +12,7 @@ BindingTable gUserLibrary;
 namespace {
 
 HMODULE gLibrary = nullptr;
+bool gLoaded = false;
 
 // An empty value counts as missing; a value longer than the buffer fails.
 // Every value is taken as a string, whatever its type, which is only told
@@ -135,6 +136,7 @@ bool LoadExtension(LoadObserver* observer)
         return false;
     }
     KeepGroupNamesSetting(observer);
+    gLoaded = true;
     return true;
 }
 
@@ -144,6 +146,12 @@ void ReleaseUserLibrary()
         gOs.FreeLibrary(gLibrary);
         gLibrary = nullptr;
     }
+    gLoaded = false;
     // A stray call after unloading then meets an empty slot, not unmapped code.
     gUserLibrary = BindingTable{};
+}
+
+bool ExtensionLoaded()
+{
+    return gLoaded;
 }

@@ -67,3 +67,8 @@ bool LoadExtension(LoadObserver* observer);
 
 // Unloads the user library and empties the binding table.
 void ReleaseUserLibrary();
+
+// True from the end of a LoadExtension that succeeded until the library is
+// released: the doctor tells a library that ends its process while the
+// extension loads from one that does so later.
+bool ExtensionLoaded();
