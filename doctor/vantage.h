@@ -6,6 +6,13 @@
 
 #include <string>
 
+#include <vector>
+
 // An address of `host` that is this machine's own, loopback included, or
 // empty when none is (or the name cannot be looked up here).
 std::string AddressOfThisMachine(const std::string& host);
+
+// The system's half (vantage_linux.cpp, vantage_windows.cpp): numeric
+// addresses, as getnameinfo writes them.
+std::vector<std::string> AddressesOfHost(const std::string& host);
+std::vector<std::string> AddressesOfThisMachine();

@@ -1,39 +1,9 @@
 #include "doctor/vantage.h"
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netdb.h>
-#include <netinet/in.h>
-
-#include <cstring>
 
 namespace {
-
-bool SameAddress(const sockaddr* a, const sockaddr* b)
-{
-    if (a->sa_family != b->sa_family)
-        return false;
-    if (a->sa_family == AF_INET)
-        return memcmp(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr,
-                      &reinterpret_cast<const sockaddr_in*>(b)->sin_addr, sizeof(in_addr)) == 0;
-    return memcmp(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr,
-                  &reinterpret_cast<const sockaddr_in6*>(b)->sin6_addr, sizeof(in6_addr)) == 0;
-}
-
-bool IsLoopback(const sockaddr* address)
-{
-    if (address->sa_family == AF_INET)
-        return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
-    return IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
-}
-
-bool IsOwn(const sockaddr* address, const ifaddrs* interfaces)
-{
-    for (const ifaddrs* entry = interfaces; entry; entry = entry->ifa_next)
-        if (entry->ifa_addr && SameAddress(entry->ifa_addr, address))
-            return true;
-    return false;
-}
 
 std::string Text(const sockaddr* address, socklen_t length)
 {
@@ -42,26 +12,38 @@ std::string Text(const sockaddr* address, socklen_t length)
     return text;
 }
 
+bool IsIp(const sockaddr* address)
+{
+    return address && (address->sa_family == AF_INET || address->sa_family == AF_INET6);
+}
+
 } // namespace
 
-std::string AddressOfThisMachine(const std::string& host)
+std::vector<std::string> AddressesOfHost(const std::string& host)
 {
+    std::vector<std::string> addresses;
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
-        return "";
+        return addresses;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next)
+        if (IsIp(entry->ai_addr))
+            addresses.push_back(Text(entry->ai_addr, entry->ai_addrlen));
+    freeaddrinfo(found);
+    return addresses;
+}
+
+std::vector<std::string> AddressesOfThisMachine()
+{
+    std::vector<std::string> addresses;
     ifaddrs* interfaces = nullptr;
     if (getifaddrs(&interfaces) != 0)
-        interfaces = nullptr;
-    std::string own;
-    for (const addrinfo* entry = found; entry && own.empty(); entry = entry->ai_next) {
-        bool ip = entry->ai_family == AF_INET || entry->ai_family == AF_INET6;
-        if (ip && (IsLoopback(entry->ai_addr) || IsOwn(entry->ai_addr, interfaces)))
-            own = Text(entry->ai_addr, entry->ai_addrlen);
-    }
-    if (interfaces)
-        freeifaddrs(interfaces);
-    freeaddrinfo(found);
-    return own;
+        return addresses;
+    for (const ifaddrs* entry = interfaces; entry; entry = entry->ifa_next)
+        if (IsIp(entry->ifa_addr))
+            addresses.push_back(Text(entry->ifa_addr, entry->ifa_addr->sa_family == AF_INET ? sizeof(sockaddr_in)
+                                                                                           : sizeof(sockaddr_in6)));
+    freeifaddrs(interfaces);
+    return addresses;
 }
