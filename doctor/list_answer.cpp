@@ -122,6 +122,28 @@ bool ListAnswerCheck::Token(char token)
     inString_ = false;
     switch (expect_) {
     case Expect::kArray:
+    case Expect::kFirstAccountOrEnd:
+    case Expect::kAccount:
+    case Expect::kCommaOrArrayEnd:
+    case Expect::kNothing: return ArrayToken(token);
+    case Expect::kFirstFieldOrEnd:
+    case Expect::kField:
+    case Expect::kColon:
+    case Expect::kString:
+    case Expect::kCommaOrObjectEnd: return AccountToken(token);
+    case Expect::kAddresses:
+    case Expect::kFirstAddressOrEnd:
+    case Expect::kAddress:
+    case Expect::kCommaOrAddressesEnd: return AddressesToken(token);
+    }
+    return Fail("not JSON");
+}
+
+// The array of accounts around the objects.
+bool ListAnswerCheck::ArrayToken(char token)
+{
+    switch (expect_) {
+    case Expect::kArray:
         if (token != '[')
             return Fail("the body is not a JSON array");
         expect_ = Expect::kFirstAccountOrEnd;
@@ -137,20 +159,25 @@ bool ListAnswerCheck::Token(char token)
         if (token != '{')
             return Fail("not an object");
         seen_ = 0;
-        userNameNonAscii_ = false;
         userName_.clear();
+        userNameNonAscii_ = false;
         firstAddress_.clear();
         addresses_ = 0;
         expect_ = Expect::kFirstFieldOrEnd;
         return true;
     case Expect::kCommaOrArrayEnd:
-        if (token == ',')
-            expect_ = Expect::kAccount;
-        else if (token == ']')
-            expect_ = Expect::kNothing;
-        else
+        if (token != ',' && token != ']')
             return Fail("the array does not end");
+        expect_ = token == ',' ? Expect::kAccount : Expect::kNothing;
         return true;
+    default: return Fail("text after the array");
+    }
+}
+
+// One account's object, but for its addresses.
+bool ListAnswerCheck::AccountToken(char token)
+{
+    switch (expect_) {
     case Expect::kFirstFieldOrEnd:
         if (token == '}')
             return AccountEnds();
@@ -173,9 +200,25 @@ bool ListAnswerCheck::Token(char token)
         }
         expect_ = Expect::kCommaOrObjectEnd;
         return true;
+    default:
+        if (token == ',') {
+            expect_ = Expect::kField;
+            return true;
+        }
+        if (token != '}')
+            return Fail("the object does not end");
+        return AccountEnds();
+    }
+}
+
+// "emailAddresses": the account's own address first, then its aliases.
+bool ListAnswerCheck::AddressesToken(char token)
+{
+    constexpr char kNotStrings[] = "\"emailAddresses\" is not an array of strings";
+    switch (expect_) {
     case Expect::kAddresses:
         if (token != '[')
-            return Fail("\"emailAddresses\" is not an array of strings");
+            return Fail(kNotStrings);
         expect_ = Expect::kFirstAddressOrEnd;
         return true;
     case Expect::kFirstAddressOrEnd:
@@ -186,39 +229,30 @@ bool ListAnswerCheck::Token(char token)
         [[fallthrough]];
     case Expect::kAddress:
         if (token != '"')
-            return Fail("\"emailAddresses\" is not an array of strings");
-        if (addresses_++ == 0) {
-            firstAddress_ = string_;
-        } else if (nonAscii_) {
-            // The account's own address is judged with its userName at the end.
-            ++figures_.nonAsciiAddresses;
-            if (figures_.nonAsciiExamples.size() < kNonAsciiExamples)
-                figures_.nonAsciiExamples.push_back(string_);
-        }
-        if (addresses_ == 1)
-            userNameNonAscii_ = userNameNonAscii_ || nonAscii_;
+            return Fail(kNotStrings);
+        Address();
         expect_ = Expect::kCommaOrAddressesEnd;
         return true;
-    case Expect::kCommaOrAddressesEnd:
-        if (token == ',')
-            expect_ = Expect::kAddress;
-        else if (token == ']')
-            expect_ = Expect::kCommaOrObjectEnd;
-        else
-            return Fail("\"emailAddresses\" is not an array of strings");
+    default:
+        if (token != ',' && token != ']')
+            return Fail(kNotStrings);
+        expect_ = token == ',' ? Expect::kAddress : Expect::kCommaOrObjectEnd;
         return true;
-    case Expect::kCommaOrObjectEnd:
-        if (token == ',') {
-            expect_ = Expect::kField;
-            return true;
-        }
-        if (token != '}')
-            return Fail("the object does not end");
-        return AccountEnds();
-    case Expect::kNothing:
-        return Fail("text after the array");
     }
-    return Fail("not JSON");
+}
+
+// The account's own address is judged with its userName when the object
+// ends; an alias that is not ASCII is counted here.
+void ListAnswerCheck::Address()
+{
+    if (addresses_++ == 0) {
+        firstAddress_ = string_;
+        userNameNonAscii_ = userNameNonAscii_ || nonAscii_;
+    } else if (nonAscii_) {
+        ++figures_.nonAsciiAddresses;
+        if (figures_.nonAsciiExamples.size() < kNonAsciiExamples)
+            figures_.nonAsciiExamples.push_back(string_);
+    }
 }
 
 bool ListAnswerCheck::FieldName()

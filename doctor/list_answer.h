@@ -67,6 +67,10 @@ private:
     void Append(uint32_t unit);
     // A token: a structural character, or '"' for the string just read.
     bool Token(char token);
+    bool ArrayToken(char token);
+    bool AccountToken(char token);
+    bool AddressesToken(char token);
+    void Address();
     bool FieldName();
     bool AccountEnds();
     bool Fail(const std::string& what);
