@@ -26,7 +26,7 @@ EXPECTED_FILES = {DLL, DOCTOR, "README.txt", "SHA256SUMS", "docs/iis.md", "docs/
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "user32.dll", "ntdll.dll",
                "shell32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "version.dll",
                "ws2_32.dll", "bcrypt.dll", "crypt32.dll", "secur32.dll", "netapi32.dll",
-               "userenv.dll", "authz.dll", "winhttp.dll"}
+               "userenv.dll", "authz.dll", "winhttp.dll", "iphlpapi.dll"}
 API_SET = re.compile(r"api-ms-win-[a-z0-9-]+\.dll")
 ENTRY_POINTS = ["GetExtensionVersion", "HttpExtensionProc", "TerminateExtension"]
 AMD64 = pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]
