@@ -375,11 +375,18 @@ private:
         }
     }
 
-    // An HTTPS exchange whose failure to connect is reported as the step's.
+    // An HTTPS exchange whose failure to connect, or whose body went on past
+    // what the probe keeps, is reported as the step's.
     bool Send(const std::string& step, const HttpRequest& request, HttpAnswer& answer)
     {
         std::string error;
         Connection connection = transport_.Https(request, trusted_, answer, error);
+        if (connection == Connection::kAnswered && answer.bodyCutOff && !request.bodyReader) {
+            report_.Add(step, Outcome::kFailed,
+                        StatusText(answer) + " with a body longer than " + std::to_string(kLongestKeptBody) +
+                            " bytes, which the probe does not read further");
+            return false;
+        }
         if (connection == Connection::kAnswered)
             return true;
         if (connection == Connection::kUntrusted)
