@@ -18,6 +18,7 @@ import time
 import unittest
 
 import devhost
+import hostile_endpoint
 from devhost import ADMIN, REPOSITORY
 
 PATH = "/TessalineIntegration.dll"
@@ -157,15 +158,6 @@ class SwitchingServer:
         self.thread.join(timeout=30)
 
 
-def make_certificate(directory):
-    """A second self-signed certificate for localhost and 127.0.0.1."""
-    certificate, key = os.path.join(directory, "other-cert.pem"), os.path.join(directory, "other-key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-days", "30",
-                    "-keyout", key, "-out", certificate], check=True, capture_output=True)
-    return certificate, key
-
-
 def run_doctor(arguments, passwords):
     finished = subprocess.run(RUNNER + [DOCTOR, *arguments], input="".join(p + "\n" for p in passwords),
                               capture_output=True, text=True, timeout=120)
@@ -284,7 +276,8 @@ class ProbeTest(unittest.TestCase):
 
     def test_certificate_changed_after_the_check(self):
         with tempfile.TemporaryDirectory(prefix="probe-switch-") as directory:
-            server = SwitchingServer((self.certificate_file, self.key), make_certificate(directory))
+            later = hostile_endpoint.self_signed_certificate(directory, "other")
+            server = SwitchingServer((self.certificate_file, self.key), later)
             try:
                 status, report, _ = run_probe(f"https://localhost:{server.port}{PATH}", "--ca-file",
                                               self.certificate)

@@ -1,0 +1,104 @@
+"""tessaline-doctor --probe against endpoints that never answer, answer a
+byte a second, or answer without end (hostile_endpoint.py): the doctor must
+end, name in its report what happened, and exit 1. Every kind is probed at
+once, so that the test takes as long as its slowest probe. The same cases
+hold for the Windows doctor under Wine (--runner), over WinHTTP."""
+
+import argparse
+import concurrent.futures
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import hostile_endpoint
+from test_probe import steps
+
+# Far beyond the doctor's own deadlines: only a doctor that would never end meets it.
+SAFETY_NET_SECONDS = 600
+
+HANDSHAKE_DEADLINE = "the TLS handshake did not end within 15 s"
+HEAD_DEADLINE = "no whole answer head (status line and header fields) within 15 s"
+HEAD_TOO_LONG = "the answer's head (status line and header fields) is longer than 65536 bytes"
+BODY_CUT_OFF = "200 with a body longer than 65536 bytes, which the probe does not read further"
+
+REQUEST_STEPS = ["get", "post-anonymous", "invalid-command", "list"]
+ALL_STEPS = ["tls", "http2", "plain-http", *REQUEST_STEPS]
+
+
+def expected(kind):
+    """The steps the report must show, in order, and {step: words} for those that fail on what happened."""
+    words = {
+        "silent-before-tls": HANDSHAKE_DEADLINE,
+        "silent-after-tls": HEAD_DEADLINE,
+        "drip": HEAD_DEADLINE,
+        "endless-html": BODY_CUT_OFF,
+        "endless-list": BODY_CUT_OFF,
+        # Wine's WinHTTP takes a longest header block and ignores it: the head's deadline ends it there.
+        "endless-header": HEAD_DEADLINE if RUNNER else HEAD_TOO_LONG,
+    }[kind]
+    if kind == "silent-before-tls":
+        return ["tls", "plain-http"], {"tls": words}
+    # The Windows doctor shakes hands only as part of a request (WinHTTP has no
+    # handshake alone), so there the tls step meets a head that never comes.
+    if RUNNER and words != BODY_CUT_OFF:
+        return ["tls", "plain-http"], {"tls": words}
+    return ALL_STEPS, {step: words for step in REQUEST_STEPS}
+
+
+def run_probe(port, certificate):
+    arguments = ["--probe", f"https://localhost:{port}/TessalineIntegration.dll", "--caller", "admin@example.com",
+                 "--ca-file", ("Z:" if RUNNER else "") + certificate]
+    finished = subprocess.run(RUNNER + [DOCTOR, *arguments], input="admin-pass\n", capture_output=True, text=True,
+                              timeout=SAFETY_NET_SECONDS)
+    return finished.returncode, finished.stdout
+
+
+class HostileEndpointTest(unittest.TestCase):
+    def test_every_kind_ends_and_is_named(self):
+        with tempfile.TemporaryDirectory(prefix="probe-hostile-") as directory:
+            certificate, key = hostile_endpoint.self_signed_certificate(directory)
+            servers = {kind: hostile_endpoint.HostileServer(kind, certificate, key)
+                       for kind in hostile_endpoint.KINDS}
+            try:
+                with concurrent.futures.ThreadPoolExecutor(len(servers)) as pool:
+                    runs = {kind: pool.submit(run_probe, server.port, certificate) for kind, server in servers.items()}
+                    results = {kind: run.result() for kind, run in runs.items()}
+            finally:
+                for server in servers.values():
+                    server.close()
+        for kind, (status, report) in results.items():
+            with self.subTest(kind=kind):
+                order, failures = expected(kind)
+                found = steps(report)
+                self.assertEqual(list(found), order, report)
+                for step, words in failures.items():
+                    self.assertEqual(found[step][0], "FAIL", f"{step}:\n{report}")
+                    self.assertIn(words, found[step][1], f"{step}:\n{report}")
+                self.assertEqual(status, 1, report)
+
+    def test_ca_file_that_is_no_regular_file(self):
+        """A FIFO would hold its reader until something writes to it; a folder has no certificates."""
+        with tempfile.TemporaryDirectory(prefix="probe-ca-file-") as directory:
+            fifo = os.path.join(directory, "fifo.pem")
+            os.mkfifo(fifo)
+            server = hostile_endpoint.HostileServer("endless-html", *hostile_endpoint.self_signed_certificate(directory))
+            try:
+                for path in (fifo, directory):
+                    with self.subTest(path=path):
+                        status, report = run_probe(server.port, path)
+                        self.assertIn("is not a regular file", report)
+                        self.assertEqual(status, 1, report)
+            finally:
+                server.close()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--doctor", required=True)
+    parser.add_argument("--runner", help="runs the doctor, e.g. under Wine")
+    known, rest = parser.parse_known_args()
+    DOCTOR = known.doctor
+    RUNNER = [known.runner] if known.runner else []
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
