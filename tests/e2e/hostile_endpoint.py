@@ -12,6 +12,7 @@ import threading
 
 HTML_HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n"
 LIST_HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: text/json; charset=UTF-8\r\nConnection: close\r\n\r\n"
+SLOW_HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n"
 DRIPPED = b"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 9\r\nConnection: close\r\n\r\nNot here\n"
 
 
@@ -54,6 +55,15 @@ def drip(connection, context, closed):
         tls.sendall(bytes([byte]))
 
 
+def slow_body(connection, context, closed):
+    """The head at once, then the body a byte a second."""
+    tls = context.wrap_socket(connection, server_side=True)
+    read_head(tls)
+    tls.sendall(SLOW_HEAD)
+    while not closed.wait(1):
+        tls.sendall(b"x")
+
+
 def endless(pieces):
     """Sends the pieces one after another, as fast as the client takes them, whatever it asked."""
     def serve(connection, context, closed):
@@ -90,6 +100,7 @@ KINDS = {
     "silent-before-tls": silent_before_tls,
     "silent-after-tls": silent_after_tls,
     "drip": drip,
+    "slow-body": slow_body,
     "endless-html": endless(html_body),
     "endless-list": endless(list_body),
     "endless-header": endless(header_fields),
