@@ -64,7 +64,7 @@ def slow_body(connection, context, closed):
         tls.sendall(b"x")
 
 
-def endless(pieces):
+def flood(pieces):
     """Sends the pieces one after another, as fast as the client takes them, whatever it asked."""
     def serve(connection, context, closed):
         tls = context.wrap_socket(connection, server_side=True)
@@ -89,10 +89,12 @@ def list_body():
                b'"emailAddresses": ["user%d@example.com"]},' % (number, number, number)) * 50
 
 
-def header_fields():
+def header_fields(count=None):
+    """A status line, then header fields without end, or `count` of them and the blank line."""
     yield b"HTTP/1.1 200 OK\r\n"
-    for number in itertools.count():
+    for number in itertools.count() if count is None else range(count):
         yield b"X-Filler-%d: %s\r\n" % (number, b"x" * 1000)
+    yield b"Content-Length: 0\r\nConnection: close\r\n\r\n"
 
 
 # How each kind treats a connection it accepted.
@@ -101,9 +103,10 @@ KINDS = {
     "silent-after-tls": silent_after_tls,
     "drip": drip,
     "slow-body": slow_body,
-    "endless-html": endless(html_body),
-    "endless-list": endless(list_body),
-    "endless-header": endless(header_fields),
+    "endless-html": flood(html_body),
+    "endless-list": flood(list_body),
+    "endless-header": flood(header_fields),
+    "long-header": flood(lambda: header_fields(100)),
 }
 
 

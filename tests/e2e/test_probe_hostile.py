@@ -1,5 +1,5 @@
 """tessaline-doctor --probe against endpoints that never answer, answer a
-byte a second, or answer without end (hostile_endpoint.py): the doctor must
+byte a second, answer without end or with too long a head (hostile_endpoint.py): the doctor must
 end, name in its report what happened, and exit 1. Every kind is probed at
 once, so that the test takes as long as its slowest probe. The same cases
 hold for the Windows doctor under Wine (--runner), over WinHTTP."""
@@ -39,6 +39,7 @@ def expected(kind):
         "endless-list": BODY_CUT_OFF,
         # Wine's WinHTTP takes a longest header block and ignores it: the head's deadline ends it there.
         "endless-header": HEAD_DEADLINE if RUNNER else HEAD_TOO_LONG,
+        "long-header": HEAD_TOO_LONG,
     }[kind]
     if kind == "silent-before-tls":
         return ["tls", "plain-http"], {"tls": words}
