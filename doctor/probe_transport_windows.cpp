@@ -134,58 +134,49 @@ using Store = std::unique_ptr<void, StoreDeleter>;
 // A file of certificates is a few KiB; this leaves room for a whole bundle.
 constexpr uint64_t kLargestCaFile = 4 * 1024 * 1024;
 
-// The whole of a regular file of at most kLargestCaFile bytes. It is first
-// opened for no access at all, which reads nothing and waits for nothing, so
-// that a pipe or a device, which may never answer, is never read.
+struct FileCloser {
+    void operator()(HANDLE file) const { CloseHandle(file); }
+};
+using File = std::unique_ptr<void, FileCloser>;
+
+File Opened(HANDLE file)
+{
+    return File(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+// The whole of a regular file of at most kLargestCaFile bytes. It is opened
+// for no access at all, which reads nothing and waits for nothing, and
+// reopened for reading only once it shows itself a file on disk, so that a
+// pipe or a device, which may never answer, is never read.
 bool ReadCaFileText(const std::string& path, std::string& text, std::string& error)
 {
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    std::wstring name = Wide(path);
-    auto regularFile = [&](HANDLE file, LARGE_INTEGER& size) {
-        BY_HANDLE_FILE_INFORMATION information;
-        return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
-               !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && GetFileSizeEx(file, &size);
-    };
-    LARGE_INTEGER size{};
-    HANDLE looked = CreateFileW(name.c_str(), 0, kShare, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (looked == INVALID_HANDLE_VALUE) {
+    File looked = Opened(
+        CreateFileW(Wide(path).c_str(), 0, kShare, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!looked) {
         error = "cannot read " + path + ": " + SystemMessage(GetLastError());
         return false;
     }
-    bool regular = regularFile(looked, size);
-    CloseHandle(looked);
-    HANDLE file = regular ? CreateFileW(name.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, 0, nullptr)
-                          : INVALID_HANDLE_VALUE;
-    // Checked again on the handle that reads, in case the name changed hands.
-    if (file != INVALID_HANDLE_VALUE && !regularFile(file, size)) {
-        CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
-        regular = false;
-    }
-    if (!regular) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(looked.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(looked.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         error = path + " is not a regular file";
         return false;
     }
-    if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot read " + path + ": " + SystemMessage(GetLastError());
-        return false;
-    }
-    if (static_cast<uint64_t>(size.QuadPart) > kLargestCaFile) {
-        CloseHandle(file);
+    uint64_t size = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    if (size > kLargestCaFile) {
         error = path + " is larger than " + std::to_string(kLargestCaFile / (1024 * 1024)) +
                 " MiB, more than any file of certificates";
         return false;
     }
-    text.resize(static_cast<size_t>(size.QuadPart));
+    File file = Opened(ReOpenFile(looked.get(), GENERIC_READ, kShare, 0));
+    text.resize(static_cast<size_t>(size));
     DWORD read = 0;
-    BOOL done = ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-    DWORD failure = GetLastError();
-    CloseHandle(file);
-    text.resize(read);
-    if (!done) {
-        error = "cannot read " + path + ": " + SystemMessage(failure);
+    if (!file || !ReadFile(file.get(), text.data(), static_cast<DWORD>(size), &read, nullptr)) {
+        error = "cannot read " + path + ": " + SystemMessage(GetLastError());
         return false;
     }
+    text.resize(read);
     return true;
 }
 
