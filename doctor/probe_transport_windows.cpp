@@ -277,7 +277,7 @@ struct Flight {
     bool tls = false;
     bool wantFacts = false;
     DWORD ignoredChecks = 0; // SECURITY_FLAG_IGNORE_* for WinHTTP
-    DWORD waitMs = 0;        // WinHTTP's own timeouts
+    DWORD waitMs = 0;        // WinHTTP's own timeouts, which end a thread left behind where WinHTTP keeps them
     std::string caFile;
     Store authorities;    // the first connection's chain is checked against these
     Certificate pinned;   // the certificate every later connection must show

@@ -1,8 +1,9 @@
 """tessaline-doctor --probe against endpoints that never answer, answer a
-byte a second, answer without end or with too long a head (hostile_endpoint.py): the doctor must
-end, name in its report what happened, and exit 1. Every kind is probed at
-once, so that the test takes as long as its slowest probe. The same cases
-hold for the Windows doctor under Wine (--runner), over WinHTTP."""
+byte a second, answer without end or with too long a head
+(hostile_endpoint.py): the doctor must end, name in its report what
+happened, and exit 1. Every kind is probed at once, so that the test takes
+as long as its slowest probe. The same cases hold for the Windows doctor
+under Wine (--runner), over WinHTTP."""
 
 import argparse
 import concurrent.futures
