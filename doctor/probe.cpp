@@ -285,7 +285,7 @@ public:
             if (answer.status != 200)
                 return Not200("list", answer);
             return {Failed("list", "200 with Content-Type \"" + HeaderOr(answer, "Content-Type") + "\" instead of \"" +
-                                       kJsonContentType + "\": " + CauseOf(answer))};
+                                       kJsonContentType + "\"" + CutOffNote(answer) + ": " + CauseOf(answer))};
         }
         ListAnswerCheck& check = body.Check();
         if (body.TooLong())

@@ -18,6 +18,7 @@ import time
 import unittest
 
 import devhost
+import hostile_endpoint
 from devhost import ADMIN, REPOSITORY
 
 PATH = "/TessalineIntegration.dll"
@@ -157,15 +158,6 @@ class SwitchingServer:
         self.thread.join(timeout=30)
 
 
-def make_certificate(directory):
-    """A second self-signed certificate for localhost and 127.0.0.1."""
-    certificate, key = os.path.join(directory, "other-cert.pem"), os.path.join(directory, "other-key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-days", "30",
-                    "-keyout", key, "-out", certificate], check=True, capture_output=True)
-    return certificate, key
-
-
 def run_doctor(arguments, passwords):
     finished = subprocess.run(RUNNER + [DOCTOR, *arguments], input="".join(p + "\n" for p in passwords),
                               capture_output=True, text=True, timeout=120)
@@ -291,7 +283,8 @@ class ProbeTest(unittest.TestCase):
 
     def test_certificate_changed_after_the_check(self):
         with tempfile.TemporaryDirectory(prefix="probe-switch-") as directory:
-            server = SwitchingServer((self.certificate_file, self.key), make_certificate(directory))
+            later = hostile_endpoint.self_signed_certificate(directory, "other")
+            server = SwitchingServer((self.certificate_file, self.key), later)
             try:
                 status, report, _ = run_probe(f"https://localhost:{server.port}{PATH}", "--ca-file",
                                               self.certificate)
@@ -327,18 +320,6 @@ class ProbeTest(unittest.TestCase):
                 status, report, errors = run_doctor(arguments, ["x"])
                 self.assertEqual(status, 2, errors)
                 self.assertEqual(report, "")
-
-    def test_ca_file_that_is_no_file(self):
-        if RUNNER:
-            self.skipTest("a FIFO is a Linux file")
-        # Read, a FIFO would wait for a writer that never comes.
-        with tempfile.TemporaryDirectory(prefix="probe-fifo-") as directory:
-            fifo = os.path.join(directory, "authority.pem")
-            os.mkfifo(fifo)
-            status, report, errors = run_doctor(["--probe", f"https://localhost:{self.host.https_port}{PATH}",
-                                                 "--caller", ADMIN[0], "--ca-file", fifo], ["x"])
-        self.assertEqual((status, report), (2, ""), errors)
-        self.assertIn("is not a regular file", errors)
 
     def test_guide_examples(self):
         """docs/iis.md's --probe command lines, its placeholders given this host's values."""
