@@ -338,7 +338,8 @@ class ProbeTest(unittest.TestCase):
         status, report, _ = reports[0]
         self.assert_steps(report, {"tls": ("FAIL", "does not verify against the system's trust store"),
                                    "get": HEALTHY["get"], "list": ("FAIL", "not run")})
-        status, report, _ = reports[1]
+        status, report, errors = reports[1]
+        self.assertNotEqual(report, "", f"exit status {status}: {errors}")
         self.assert_steps(report, {**HEALTHY, "auth": ("ok", "ann.lee@example.com: {\"succeeded\": true}")})
         self.assertEqual(status, 0, report)
 
