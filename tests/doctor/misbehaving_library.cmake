@@ -21,6 +21,10 @@ else()
     set(ENV{VELMORA_REGISTRY_FILE} ${WORK_DIR}/registry.reg)
 endif()
 
+# A crash must reach the doctor as the signal it is, not as AddressSanitizer's
+# report and exit, when the doctor is built with it.
+set(ENV{ASAN_OPTIONS} "$ENV{ASAN_OPTIONS}:handle_segv=0")
+
 # The hang is given a short deadline.
 function(run_doctor misbehaviour)
     set(ENV{VLUSER_MISBEHAVIOUR} ${misbehaviour})

@@ -18,6 +18,15 @@
 #include <windows.h>
 #endif
 
+// A write through a null pointer, unchecked even where the library is built
+// with UndefinedBehaviorSanitizer, which would report it and exit instead.
+__attribute__((no_sanitize("undefined"))) static void Crash()
+{
+    // Through a pointer the compiler cannot see is null: a write, not a trap.
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 0;
+}
+
 static void MisbehaveIn(const std::string& call)
 {
     const char* chosen = getenv("VLUSER_MISBEHAVING_CALL");
@@ -26,9 +35,7 @@ static void MisbehaveIn(const std::string& call)
     const char* misbehaviour = getenv("VLUSER_MISBEHAVIOUR");
     std::string what = misbehaviour ? misbehaviour : "";
     if (what == "crash") {
-        // Through a pointer the compiler cannot see is null: a write, not a trap.
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 0;
+        Crash();
     } else if (what == "hang") {
         for (;;)
             std::this_thread::sleep_for(std::chrono::hours(1));
