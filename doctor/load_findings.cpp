@@ -44,11 +44,11 @@ public:
             findings_.appPath = found;
             if (result == ServerValue::kNoKey)
                 findings_.keyIn32BitView = ServerKeyIn32BitView();
-            return Progressed();
+        } else {
+            findings_.iniPath = found;
+            if (result == ServerValue::kRead)
+                findings_.mainSettings = ExamineSettingsFile(value);
         }
-        findings_.iniPath = found;
-        if (result == ServerValue::kRead)
-            findings_.mainSettings = ExamineSettingsFile(value);
         Progressed();
     }
 
@@ -99,7 +99,7 @@ public:
     void SettingsFound(const char* settingsPath, std::optional<GroupNamesSetting> setting) override
     {
         if (!settingsPath)
-            return Progressed();
+            return; // nothing more seen
         SettingsFileFinding file;
         file.path = settingsPath;
         if (!file.path.empty()) {

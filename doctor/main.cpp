@@ -23,10 +23,10 @@ int RunProbe(const DoctorOptions& options)
     }
     // Only a regular file: a pipe or a device in its place could keep the
     // probe waiting before it has sent anything.
-    if (!options.caFile.empty() && Examine(options.caFile).kind != FileKind::kFile) {
-        bool missing = Examine(options.caFile).kind == FileKind::kMissing;
+    FileKind caFile = options.caFile.empty() ? FileKind::kFile : Examine(options.caFile).kind;
+    if (caFile != FileKind::kFile) {
         fprintf(stderr, "tessaline-doctor: --ca-file %s %s\n", options.caFile.c_str(),
-                missing ? "does not exist" : "is not a regular file");
+                caFile == FileKind::kMissing ? "does not exist" : "is not a regular file");
         return 2;
     }
     Password callerPassword, authPassword;

@@ -84,6 +84,16 @@ bool TakeValue(const std::vector<std::string>& arguments, size_t& at, std::strin
     return true;
 }
 
+// A whole number from 1 to `largest` (at most five digits), or 0 for
+// anything else.
+unsigned NumberUpTo(const std::string& text, unsigned largest)
+{
+    if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    unsigned long number = std::stoul(text);
+    return number <= largest ? static_cast<unsigned>(number) : 0;
+}
+
 } // namespace
 
 bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& options, std::string& error)
@@ -107,9 +117,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
             std::string seconds;
             if (!TakeValue(arguments, at, seconds, error))
                 return false;
-            options.libraryTimeout = seconds.size() <= 5 && seconds.find_first_not_of("0123456789") == std::string::npos
-                                         ? static_cast<unsigned>(std::stoul(seconds)) : 0;
-            if (options.libraryTimeout == 0 || options.libraryTimeout > kLongestLibraryTimeout) {
+            options.libraryTimeout = NumberUpTo(seconds, kLongestLibraryTimeout);
+            if (options.libraryTimeout == 0) {
                 error = "--library-timeout takes a number of seconds from 1 to " +
                         std::to_string(kLongestLibraryTimeout);
                 return false;
@@ -122,9 +131,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, DoctorOptions& opti
             std::string port;
             if (!TakeValue(arguments, at, port, error))
                 return false;
-            options.httpPort = port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos
-                                   ? static_cast<unsigned>(std::stoul(port)) : 0;
-            if (options.httpPort == 0 || options.httpPort > 65535) {
+            options.httpPort = NumberUpTo(port, 65535);
+            if (options.httpPort == 0) {
                 error = "--http-port takes a port number";
                 return false;
             }

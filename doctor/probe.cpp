@@ -99,15 +99,15 @@ Step SettleGet(const Judged& get, bool replacedElsewhere)
 }
 
 // list's body goes to the schema check as it arrives, when the head says
-// it is list's answer; any other body is kept, as a page is.
+// it is list's answer; any other body is kept in the answer, as a page is.
 class ListBody : public BodyReader {
 public:
-    explicit ListBody(const HttpAnswer& answer) : answer_(answer) {}
+    explicit ListBody(HttpAnswer& answer) : answer_(answer) {}
 
     bool Take(std::string_view bytes) override
     {
         if (!IsListAnswer())
-            return KeepBody(kept_, bytes);
+            return KeepBody(answer_, bytes);
         read_ += bytes.size();
         if (read_ > kLongestListAnswer) {
             tooLong_ = true;
@@ -119,14 +119,11 @@ public:
     {
         return answer_.status == 200 && HeaderOr(answer_, "Content-Type") == kJsonContentType;
     }
-    // The body kept when it was not list's answer.
-    std::string& Kept() { return kept_.body; }
     bool TooLong() const { return tooLong_; }
     ListAnswerCheck& Check() { return check_; }
 
 private:
-    const HttpAnswer& answer_;
-    HttpAnswer kept_;
+    HttpAnswer& answer_;
     ListAnswerCheck check_;
     uint64_t read_ = 0;
     bool tooLong_ = false;
@@ -279,7 +276,6 @@ public:
         if (connection != Connection::kAnswered && !body.IsListAnswer())
             return {Unanswered("list", connection, error)};
         if (!body.IsListAnswer()) {
-            answer.body = std::move(body.Kept());
             if (std::optional<Judged> refused = CallerRefused("list", answer))
                 return *refused;
             if (answer.status != 200)

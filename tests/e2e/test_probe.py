@@ -140,12 +140,7 @@ class SwitchingServer:
                 connection.settimeout(10)
                 try:
                     tls = self.contexts[min(count, 1)].wrap_socket(connection, server_side=True)
-                    head = b""
-                    while b"\r\n\r\n" not in head:
-                        chunk = tls.recv(4096)
-                        if not chunk:
-                            break
-                        head += chunk
+                    head = hostile_endpoint.read_head(tls)
                     if head:
                         self.heads.append(head)
                         tls.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
